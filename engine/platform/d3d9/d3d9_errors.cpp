@@ -1,0 +1,31 @@
+// Symbolic names of the result codes the engine meets, for the error tracer.
+#include "d3d9.h"
+
+#include "platform/d3dx9/d3dx9.h"
+
+const char *D3DErrorName(HRESULT hr) {
+    switch (hr) {
+    case S_OK: return "S_OK";
+    case S_FALSE: return "S_FALSE";
+    case E_NOTIMPL: return "E_NOTIMPL";
+    case E_FAIL: return "E_FAIL";
+    case E_OUTOFMEMORY: return "E_OUTOFMEMORY";
+    case E_INVALIDARG: return "E_INVALIDARG";
+    case D3DERR_WRONGTEXTUREFORMAT: return "D3DERR_WRONGTEXTUREFORMAT";
+    case D3DERR_UNSUPPORTEDCOLOROPERATION: return "D3DERR_UNSUPPORTEDCOLOROPERATION";
+    case D3DERR_TOOMANYOPERATIONS: return "D3DERR_TOOMANYOPERATIONS";
+    case D3DERR_CONFLICTINGRENDERSTATE: return "D3DERR_CONFLICTINGRENDERSTATE";
+    case D3DERR_DRIVERINTERNALERROR: return "D3DERR_DRIVERINTERNALERROR";
+    case D3DERR_NOTFOUND: return "D3DERR_NOTFOUND";
+    case D3DERR_MOREDATA: return "D3DERR_MOREDATA";
+    case D3DERR_DEVICELOST: return "D3DERR_DEVICELOST";
+    case D3DERR_DEVICENOTRESET: return "D3DERR_DEVICENOTRESET";
+    case D3DERR_NOTAVAILABLE: return "D3DERR_NOTAVAILABLE";
+    case D3DERR_OUTOFVIDEOMEMORY: return "D3DERR_OUTOFVIDEOMEMORY";
+    case D3DERR_INVALIDDEVICE: return "D3DERR_INVALIDDEVICE";
+    case D3DERR_INVALIDCALL: return "D3DERR_INVALIDCALL";
+    case D3DERR_WASSTILLDRAWING: return "D3DERR_WASSTILLDRAWING";
+    case D3DXERR_INVALIDDATA: return "D3DXERR_INVALIDDATA";
+    default: return "Unknown";
+    }
+}
