@@ -85,6 +85,7 @@ struct Track {
     bool seekPending = false; // the player seeks once it has loaded the file
     int32_t division = 0;
     int64_t length = 0;    // music time
+    int64_t lengthTicks = 0;
     int32_t startTick = 0; // where the player seeks when it starts
     int32_t beatTick = 0;  // waiting: the tick of the playing track at which it starts
 };
@@ -133,12 +134,18 @@ struct Performance::Impl {
         }
     }
 
-    void RenderScratchLocked(int frames) {
+    // Renders into the scratch buffers; gives the peak magnitude.
+    float RenderScratchLocked(int frames) {
+        float peak = 0.0f;
         while (frames > 0) {
             const int n = std::min<int>(frames, static_cast<int>(left.size()));
             RenderLocked(left.data(), right.data(), n);
+            for (int i = 0; i < n; ++i) {
+                peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+            }
             frames -= n;
         }
+        return peak;
     }
 
     // The silent output: renders as many frames as the time passed since it began
@@ -168,6 +175,11 @@ struct Performance::Impl {
         }
     }
 
+    // True while a segment plays; one that has ended may still be fading out.
+    bool MusicPlayingLocked() const {
+        return playing && playing->state->GetStatus() == SegmentState::Status::Playing;
+    }
+
     // The player loads its file in its first block and can seek only then; the
     // seek takes effect in the next block.
     void SeekLocked() {
@@ -179,28 +191,30 @@ struct Performance::Impl {
         }
     }
 
-    // Publishes the playing track's position; an ended track is let go.
+    // Publishes the playing track's position. The segment has ended when the player
+    // passes its last event; the player itself runs on while the last notes fade
+    // and is let go when it says it is done.
     void PublishLocked() {
         if (!playing) return;
         fluid_player_t *player = playing->player.get();
-        if (fluid_player_get_status(player) == FLUID_PLAYER_DONE) {
-            playing->state->seek_.store(playing->length, std::memory_order_relaxed);
-            playing->state->status_.store(SegmentState::Status::Ended, std::memory_order_relaxed);
-            playing.reset();
-            return;
-        }
+        SegmentState &state = *playing->state;
+        const bool done = fluid_player_get_status(player) == FLUID_PLAYER_DONE;
         const int tick = fluid_player_get_current_tick(player);
-        // Until the player has taken its seek it may still report the beginning.
-        if (tick < playing->startTick) return;
-        const int64_t musicTime =
-            std::min(TicksToMusicTime(tick, playing->division), playing->length);
-        playing->state->seek_.store(musicTime, std::memory_order_relaxed);
+        if (done || (!playing->seekPending && tick >= playing->lengthTicks)) {
+            state.seek_.store(playing->length, std::memory_order_relaxed);
+            state.status_.store(SegmentState::Status::Ended, std::memory_order_relaxed);
+        } else if (!playing->seekPending && tick >= playing->startTick) {
+            // (Until the player has taken its seek it reports the beginning.)
+            state.seek_.store(TicksToMusicTime(tick, playing->division), std::memory_order_relaxed);
+        }
+        if (done) playing.reset();
     }
 
     // Starts the waiting track once the playing one reaches the waiting track's beat.
     void StartWaitingLocked() {
         if (!waiting) return;
-        if (playing && fluid_player_get_current_tick(playing->player.get()) < waiting->beatTick) {
+        if (MusicPlayingLocked() &&
+            fluid_player_get_current_tick(playing->player.get()) < waiting->beatTick) {
             return;
         }
         Track track = std::move(*waiting);
@@ -335,13 +349,14 @@ std::shared_ptr<SegmentState> Performance::PlaySegmentEx(const Segment &segment,
     track.segment = segment.Identity();
     track.division = segment.Division();
     track.length = segment.Length();
+    track.lengthTicks = segment.LengthTicks();
     track.startTick = static_cast<int32_t>(MusicTimeToTicks(segment.StartPoint(), track.division));
     track.state = std::make_shared<SegmentState>(segment.StartPoint());
 
     // A segment waiting from an earlier Play is replaced by this one.
     d.EndLocked(d.waiting, false);
     const bool onBeat = (flags & kPlayOnBeat) != 0;
-    if (onBeat && d.playing) {
+    if (onBeat && d.MusicPlayingLocked()) {
         const int64_t tick = fluid_player_get_current_tick(d.playing->player.get());
         const int64_t division = d.playing->division;
         const int64_t beat = (tick + division - 1) / division * division;
@@ -410,11 +425,11 @@ void Performance::CloseDown() {
     d.outputName.clear();
 }
 
-void Performance::Render(int32_t frames) {
+float Performance::Render(int32_t frames) {
     Impl &d = *impl_;
     std::lock_guard lock(d.mutex);
-    if (!d.manual || !d.synth || frames <= 0) return;
-    d.RenderScratchLocked(frames);
+    if (!d.manual || !d.synth || frames <= 0) return 0.0f;
+    return d.RenderScratchLocked(frames);
 }
 
 } // namespace qrv::midi

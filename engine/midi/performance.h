@@ -70,8 +70,9 @@ public:
     // synthesizer. The performance plays nothing afterwards. May run twice.
     void CloseDown();
 
-    // Manual output only: renders frames of music, advancing it.
-    void Render(int32_t frames);
+    // Manual output only: renders frames of music, advancing it. Gives the largest
+    // magnitude of the samples rendered, 0 for silence.
+    float Render(int32_t frames);
 
 private:
     struct Impl;

@@ -13,7 +13,8 @@ namespace qrv::midi {
 
 Segment::Segment(std::vector<uint8_t> bytes, const SmfInfo &info)
     : bytes_(std::make_shared<const std::vector<uint8_t>>(std::move(bytes))),
-      division_(info.division), length_(TicksToMusicTime(info.lengthTicks, info.division)) {}
+      division_(info.division), lengthTicks_(info.lengthTicks),
+      length_(TicksToMusicTime(info.lengthTicks, info.division)) {}
 
 bool Segment::SetStartPoint(int64_t musicTime) {
     if (musicTime < 0 || musicTime > length_) return false;

@@ -23,8 +23,9 @@ public:
 
     std::span<const uint8_t> Bytes() const { return *bytes_; }
     int32_t Division() const { return division_; }
-    // The time of the last event in music time.
+    // The time of the last event in music time, and in the file's ticks.
     int64_t Length() const { return length_; }
+    int64_t LengthTicks() const { return lengthTicks_; }
 
     // Where the next Play starts, in music time; the beginning at first.
     int64_t StartPoint() const { return startPoint_; }
@@ -46,6 +47,7 @@ public:
 private:
     std::shared_ptr<const std::vector<uint8_t>> bytes_;
     int32_t division_;
+    int64_t lengthTicks_;
     int64_t length_;
     int64_t startPoint_ = 0;
     bool downloaded_ = false;
