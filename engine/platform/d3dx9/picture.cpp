@@ -84,7 +84,7 @@ Taps MakeTaps(uint32_t src, uint32_t dst)
 
 HRESULT ReadPictureInfo(const void *bytes, size_t size, PictureInfo *info)
 {
-    if (bytes == nullptr || info == nullptr) {
+    if ((bytes == nullptr && size != 0) || info == nullptr) {
         return E_INVALIDARG;
     }
     const auto *b = static_cast<const uint8_t *>(bytes);
