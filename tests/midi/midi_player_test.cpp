@@ -45,9 +45,9 @@ TEST(MidiExports, FilesThatAreNotMusicGiveAPlayerThatPlaysNothing) {
         b[9] = 2;
         return b;
     }());
-    const std::string directory = ::testing::TempDir();
-    const char *names[] = {"/nonexistent/song.mid", text.Path().c_str(), empty.Path().c_str(),
-                           format2.Path().c_str(), directory.c_str(), "", nullptr};
+    const std::string paths[] = {text.Path(), empty.Path(), format2.Path(), ::testing::TempDir()};
+    const char *names[] = {"/nonexistent/song.mid", paths[0].c_str(), paths[1].c_str(),
+                           paths[2].c_str(), paths[3].c_str(), "", nullptr};
     const int32_t initialised = CoInitializeCount();
     for (const char *name : names) {
         SCOPED_TRACE(name ? name : "(null)");
