@@ -79,7 +79,7 @@ struct Gate {
 // bytes, and the state the caller reads.
 struct Track {
     std::shared_ptr<SegmentState> state;
-    const void *segment = nullptr;
+    std::shared_ptr<const std::vector<uint8_t>> bytes; // the segment's; identifies it
     std::unique_ptr<Gate> gate; // outlives the player, which calls it
     PlayerPtr player;
     bool seekPending = false; // the player seeks once it has loaded the file
@@ -232,14 +232,17 @@ struct Performance::Impl {
         playing = std::move(track);
     }
 
-    // Ends a track: its notes are released (at once when abrupt), its state stopped.
+    // Ends a track and stops its state. When it is the one sounding, its notes are
+    // released, or cut at once when abrupt.
     void EndLocked(std::optional<Track> &track, bool abrupt) {
         if (!track) return;
+        const bool sounding = &track == &playing;
         fluid_player_stop(track->player.get());
         if (track->state->GetStatus() != SegmentState::Status::Ended) {
             track->state->status_.store(SegmentState::Status::Stopped, std::memory_order_relaxed);
         }
         track.reset();
+        if (!sounding) return;
         if (abrupt) {
             fluid_synth_all_sounds_off(synth.get(), -1);
         } else {
@@ -346,7 +349,7 @@ std::shared_ptr<SegmentState> Performance::PlaySegmentEx(const Segment &segment,
     if (fluid_player_add_mem(track.player.get(), bytes.data(), bytes.size()) != FLUID_OK) {
         return nullptr;
     }
-    track.segment = segment.Identity();
+    track.bytes = segment.SharedBytes();
     track.division = segment.Division();
     track.length = segment.Length();
     track.lengthTicks = segment.LengthTicks();
@@ -401,7 +404,7 @@ void Performance::Unload(const Segment &segment) {
     std::lock_guard lock(d.mutex);
     if (!d.synth) return;
     for (std::optional<Track> *track : {&d.waiting, &d.playing}) {
-        if (*track && (*track)->segment == segment.Identity()) d.EndLocked(*track, true);
+        if (*track && (*track)->bytes.get() == segment.Identity()) d.EndLocked(*track, true);
     }
 }
 

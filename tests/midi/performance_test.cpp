@@ -143,7 +143,12 @@ TEST_F(PerformanceTest, PlayOnBeatWaitsForTheNextBeatOfTheMusicPlaying) {
     auto next = performance.PlaySegmentEx(*second, kPlayOnBeat);
     EXPECT_EQ(next->GetStatus(), Status::Waiting);
     EXPECT_EQ(next->GetSeek(), 8 * kQuarter);
-    Seconds(0.2);
+    // A second Play before the beat replaces the one waiting, not the one playing.
+    auto replaced = next;
+    next = performance.PlaySegmentEx(*second, kPlayOnBeat);
+    EXPECT_EQ(replaced->GetStatus(), Status::Stopped);
+    EXPECT_EQ(next->GetStatus(), Status::Waiting);
+    EXPECT_GT(Seconds(0.2), 0.0f) << "the music playing goes on";
     EXPECT_EQ(next->GetStatus(), Status::Waiting);
     EXPECT_EQ(playing->GetStatus(), Status::Playing);
 
