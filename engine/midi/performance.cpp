@@ -289,6 +289,10 @@ bool Performance::InitAudio(const AudioSettings &config) {
     // Nobody hears silent output: leave out the effects and save the time.
     fluid_settings_setint(s, "synth.reverb.active", heard ? 1 : 0);
     fluid_settings_setint(s, "synth.chorus.active", heard ? 1 : 0);
+    // The audio thread asks for 512 frames (12 ms) at a time: FluidSynth's 64 make
+    // the sound server wake the thread too often. Rendering still steps in blocks
+    // of 64 inside, so a segment waiting for its beat starts within 1.5 ms of it.
+    fluid_settings_setint(s, "audio.period-size", 512);
     d.synth.reset(new_fluid_synth(s));
     if (!d.synth) {
         d.settings.reset();
