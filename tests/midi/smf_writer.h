@@ -2,6 +2,7 @@
 // that are removed when the test ends.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace qrv::midi::testing {
 
@@ -94,10 +96,12 @@ inline Bytes Song(uint16_t format, uint16_t division, int quarters,
 }
 
 // A file in the test's temporary directory, removed when it goes out of scope.
+// Its name carries the process id and a count, since test processes run side by
+// side in one directory.
 class TempFile {
 public:
     TempFile(const std::string &name, const Bytes &bytes)
-        : path_(std::filesystem::path(::testing::TempDir()) / name) {
+        : path_(std::filesystem::path(::testing::TempDir()) / UniqueName(name)) {
         std::ofstream out(path_, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char *>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
@@ -111,6 +115,10 @@ public:
     std::string Path() const { return path_.string(); }
 
 private:
+    static std::string UniqueName(const std::string &name) {
+        static std::atomic<int> count{0};
+        return "qrv-midi-" + std::to_string(getpid()) + "-" + std::to_string(count++) + "-" + name;
+    }
     std::filesystem::path path_;
 };
 
