@@ -1,0 +1,326 @@
+// qrv-render: a headless host of libqrv.so. It draws a photo as a relief through
+// the library's exports only, imported by ordinal as Tovelle imports them, and
+// writes the frames as PNG files.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "png_writer.h"
+#include "qrv.h"
+
+namespace qrv::render {
+namespace {
+
+constexpr int kBadInput = 2;
+constexpr int kFailed = 1;
+
+// The exports qrv-render uses, taken from the ordinal table.
+struct Exports {
+    void (*effect)(ViewHandle, int32_t, int32_t);
+    void (*fillMode)(ViewHandle);
+    HRESULT (*get3DImage)(ViewHandle, HGLOBAL, HGLOBAL, const char *);
+    ViewHandle (*init)(HWND, const char *, const char *);
+    void (*moveEye)(ViewHandle, float, float, float);
+    bool (*render)(ViewHandle);
+    void (*setThreshold)(ViewHandle, int32_t);
+    void (*term)(ViewHandle);
+};
+
+template <typename F> void Import(int ordinal, F &function) {
+    function = reinterpret_cast<F>(const_cast<void *>(qrvExportTable[ordinal - 1].function));
+}
+
+Exports ImportExports() {
+    Exports e{};
+    Import(6, e.effect);
+    Import(7, e.fillMode);
+    Import(8, e.get3DImage);
+    Import(9, e.init);
+    Import(11, e.moveEye);
+    Import(13, e.render);
+    Import(15, e.setThreshold);
+    Import(17, e.term);
+    return e;
+}
+
+// The window the library draws into: a fixed client size, and the last frame
+// presented.
+struct FrameWindow {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint32_t> pixels;
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
+    QrvWindow window{this,
+                     [](void *self, int32_t *w, int32_t *h) {
+                         auto *me = static_cast<FrameWindow *>(self);
+                         *w = me->width;
+                         *h = me->height;
+                     },
+                     [](void *self, const uint32_t *pixels, int32_t w, int32_t h, int32_t stride) {
+                         auto *me = static_cast<FrameWindow *>(self);
+                         me->frameWidth = w;
+                         me->frameHeight = h;
+                         me->pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+                         for (int32_t y = 0; y < h; ++y)
+                             std::memcpy(me->pixels.data() + static_cast<size_t>(y) * w,
+                                         reinterpret_cast<const uint8_t *>(pixels) +
+                                             static_cast<size_t>(y) * stride,
+                                         static_cast<size_t>(w) * 4);
+                     }};
+};
+
+// A movable block freed with the object.
+class GlobalBlock {
+public:
+    GlobalBlock() = default;
+    ~GlobalBlock() { Reset(nullptr); }
+    GlobalBlock(const GlobalBlock &) = delete;
+    GlobalBlock &operator=(const GlobalBlock &) = delete;
+    void Reset(HGLOBAL block) {
+        if (handle_) GlobalFree(handle_);
+        handle_ = block;
+    }
+    HGLOBAL get() const { return handle_; }
+
+private:
+    HGLOBAL handle_ = nullptr;
+};
+
+// Reads a depth image file into a movable block as Tovelle does: the file's bytes
+// after its 14-byte header, as many as its header's file size names. A file that
+// is not a BMP, or shorter than its header says, is refused with a message.
+bool ReadDepthImage(const std::string &path, GlobalBlock &block, std::string &error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = "cannot read depth image '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    file.seekg(0, std::ios::end);
+    const std::streamoff fileSize = file.tellg();
+    file.seekg(0);
+    uint8_t header[14] = {};
+    if (!file.read(reinterpret_cast<char *>(header), sizeof header) || header[0] != 'B' ||
+        header[1] != 'M') {
+        error = "depth image '" + path + "' is not a BMP file";
+        return false;
+    }
+    const uint32_t fileBytes = static_cast<uint32_t>(header[2]) | static_cast<uint32_t>(header[3]) << 8 |
+                               static_cast<uint32_t>(header[4]) << 16 |
+                               static_cast<uint32_t>(header[5]) << 24;
+    if (fileBytes < 14 + 40) {
+        error = "depth image '" + path + "' has no image header";
+        return false;
+    }
+    if (fileBytes > fileSize) {
+        error = "depth image '" + path + "' is cut short (" + std::to_string(fileSize) + " of " +
+                std::to_string(fileBytes) + " bytes)";
+        return false;
+    }
+    const size_t size = fileBytes - 14;
+    block.Reset(GlobalAlloc(GMEM_MOVEABLE, size));
+    void *data = block.get() ? GlobalLock(block.get()) : nullptr;
+    if (!data) {
+        error = "no memory for depth image '" + path + "'";
+        return false;
+    }
+    const bool read = static_cast<bool>(file.read(static_cast<char *>(data), static_cast<std::streamsize>(size)));
+    GlobalUnlock(block.get());
+    if (!read) {
+        error = "cannot read depth image '" + path + "'";
+        return false;
+    }
+    return true;
+}
+
+// The library's tick clock: the monotonic clock in milliseconds, 32 bits wide.
+uint32_t TickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+// Waits until the turning relief stands at angle (radians into a turn): the
+// library turns it by the tick count, one radian a thousand ticks.
+void WaitForAngle(double angle) {
+    constexpr double turn = 2 * std::numbers::pi * 1000.0; // ticks in one turn
+    const uint32_t now = TickCount();
+    const double target = angle * 1000.0;
+    // The next tick count at least a few milliseconds ahead whose angle is target.
+    double ahead = std::fmod(target - std::fmod(static_cast<double>(now), turn), turn);
+    if (ahead < 0) ahead += turn;
+    if (ahead < 5) ahead += turn;
+    const uint32_t due = now + static_cast<uint32_t>(std::lround(ahead));
+    while (static_cast<int32_t>(due - TickCount()) > 0) {
+        const uint32_t left = due - TickCount();
+        if (static_cast<int32_t>(left) <= 0) break;
+        timespec pause{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+class Renderer {
+public:
+    Renderer(const Settings &settings, const Exports &exports)
+        : s_(settings), e_(exports) {
+        window_.width = settings.width;
+        window_.height = settings.height;
+    }
+    ~Renderer() {
+        if (view_) e_.term(view_);
+    }
+    Renderer(const Renderer &) = delete;
+    Renderer &operator=(const Renderer &) = delete;
+
+    int Run() {
+        if (!PhotoReadable()) return kBadInput;
+        if (!ResolveDepthImage()) return kBadInput;
+
+        view_ = e_.init(&window_.window, nullptr, nullptr);
+        if (!view_) return Fail(kFailed, "the library could not make a view");
+        // As Tovelle does with every photo it opens.
+        e_.moveEye(view_, 0, 0, -0.8f);
+        for (int axis = 0; axis < 3; ++axis) {
+            const int n = s_.eyeSteps[axis];
+            const float step = n < 0 ? -0.1f : 0.1f;
+            for (int i = 0; i < std::abs(n); ++i)
+                e_.moveEye(view_, axis == 0 ? step : 0, axis == 1 ? step : 0, axis == 2 ? step : 0);
+        }
+        if (s_.tear) e_.setThreshold(view_, s_.tearLevel);
+        if (s_.wire) e_.fillMode(view_);
+
+        switch (s_.series) {
+        case Series::PopUp: {
+            // Tovelle's animation counter: 98, 94, 86, 70, 38, 0.
+            const int counters[] = {98, 94, 86, 70, 38, 0};
+            for (int i = 0; i < 6; ++i) {
+                e_.effect(view_, 2, counters[i]);
+                if (int rc = Build(); rc != 0) return rc;
+                if (int rc = DrawAndWrite(FramePath(s_.output, i + 1, 6)); rc != 0) return rc;
+            }
+            return 0;
+        }
+        case Series::Turntable: {
+            e_.effect(view_, 2, 100 - s_.popupPercent);
+            if (int rc = Build(); rc != 0) return rc;
+            e_.effect(view_, 1, 1);
+            const int n = s_.turntableFrames;
+            for (int i = 0; i < n; ++i) {
+                WaitForAngle(2 * std::numbers::pi * i / n);
+                if (int rc = DrawAndWrite(FramePath(s_.output, i + 1, n)); rc != 0) return rc;
+            }
+            return 0;
+        }
+        case Series::None:
+            break;
+        }
+        e_.effect(view_, 2, 100 - s_.popupPercent);
+        if (int rc = Build(); rc != 0) return rc;
+        if (s_.turn) {
+            e_.effect(view_, 1, 1);
+            WaitForAngle(s_.turnAtMs / 1000.0);
+        }
+        return DrawAndWrite(s_.output);
+    }
+
+private:
+    int Fail(int code, const std::string &message) {
+        std::fprintf(stderr, "qrv-render: %s\n", message.c_str());
+        return code;
+    }
+
+    bool PhotoReadable() {
+        std::ifstream photo(s_.photo, std::ios::binary);
+        char byte;
+        if (!photo || !photo.read(&byte, 1)) {
+            Fail(kBadInput, "cannot read photo '" + s_.photo + "'" +
+                                (errno ? std::string(": ") + std::strerror(errno) : ""));
+            return false;
+        }
+        return true;
+    }
+
+    bool ResolveDepthImage() {
+        if (s_.noDepth) return true;
+        depthPath_ = s_.depth.empty() ? CompanionDepthPath(s_.photo) : s_.depth;
+        if (s_.depth.empty()) {
+            // A photo without its companion is drawn flat, as in Tovelle.
+            std::ifstream probe(depthPath_, std::ios::binary);
+            if (!probe && errno == ENOENT) {
+                std::fprintf(stderr, "qrv-render: no depth image '%s'; drawing the photo flat\n",
+                             depthPath_.c_str());
+                depthPath_.clear();
+                return true;
+            }
+        }
+        GlobalBlock probe;
+        std::string error;
+        if (!ReadDepthImage(depthPath_, probe, error)) {
+            Fail(kBadInput, error);
+            return false;
+        }
+        return true;
+    }
+
+    // Reads the depth image afresh, as Tovelle does for every build, and builds
+    // the relief.
+    int Build() {
+        GlobalBlock block;
+        if (!depthPath_.empty()) {
+            std::string error;
+            if (!ReadDepthImage(depthPath_, block, error)) return Fail(kBadInput, error);
+        }
+        const HRESULT hr = e_.get3DImage(view_, block.get(), nullptr, s_.photo.c_str());
+        if (FAILED(hr)) {
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
+            return Fail(kBadInput, "cannot load photo '" + s_.photo + "' as a picture (" + code + ")");
+        }
+        return 0;
+    }
+
+    int DrawAndWrite(const std::string &path) {
+        window_.pixels.clear();
+        if (!e_.render(view_) || window_.pixels.empty())
+            return Fail(kFailed, "the frame could not be drawn (no OpenGL device?)");
+        std::string error;
+        if (!WritePng(path, window_.pixels.data(), window_.frameWidth, window_.frameHeight,
+                      window_.frameWidth * 4, error))
+            return Fail(kFailed, error);
+        return 0;
+    }
+
+    const Settings &s_;
+    const Exports &e_;
+    FrameWindow window_;
+    ViewHandle view_ = 0;
+    std::string depthPath_;
+};
+
+} // namespace
+} // namespace qrv::render
+
+int main(int argc, char **argv) {
+    using namespace qrv::render;
+    Settings settings;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, settings, error)) {
+        std::fprintf(stderr, "qrv-render: %s\n", error.c_str());
+        return 2;
+    }
+    if (settings.help) {
+        std::fputs(HelpText().c_str(), stdout);
+        return 0;
+    }
+    const Exports exports = ImportExports();
+    Renderer renderer(settings, exports);
+    return renderer.Run();
+}

@@ -1,0 +1,270 @@
+#include "options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+
+namespace qrv::render {
+
+namespace {
+
+// Reads a whole decimal integer within [low, high].
+bool ParseInt(const std::string &text, int low, int high, int &out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char *end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < low || value > high) return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+// Splits "a<sep>b<sep>c" into exactly count integers within [low, high].
+bool ParseInts(const std::string &text, char sep, int count, int low, int high, int *out) {
+    std::string part;
+    std::istringstream in(text);
+    int n = 0;
+    while (std::getline(in, part, sep)) {
+        if (n == count || !ParseInt(part, low, high, out[n])) return false;
+        ++n;
+    }
+    return n == count && !text.empty() && text.back() != sep;
+}
+
+struct Option {
+    char shortName;      // 0 when there is none
+    const char *name;    // without the leading "--"
+    const char *argName; // null for a flag
+    const char *help;
+    // Applies the option; returns an error message, empty when it was fine.
+    std::function<std::string(Settings &, const std::string &)> apply;
+};
+
+const std::vector<Option> &Options() {
+    static const std::vector<Option> options = {
+        {'o', "output", "FILE",
+         "PNG file to write (default relief.png). A series of frames goes to FILE with "
+         "\"-1\", \"-2\", ... before its extension.",
+         [](Settings &s, const std::string &v) {
+             if (v.empty()) return std::string("--output needs a file name");
+             s.output = v;
+             return std::string();
+         }},
+        {'d', "depth", "FILE",
+         "The depth image, an 8-bit BMP whose bright pixels come near. Default: the photo's "
+         "companion, its name with the last four characters replaced by \"_.bmp\" "
+         "(garden.jpg: garden_.bmp), as Tovelle finds it; without one the photo is drawn flat.",
+         [](Settings &s, const std::string &v) {
+             if (v.empty()) return std::string("--depth needs a file name");
+             s.depth = v;
+             return std::string();
+         }},
+        {'n', "no-depth", nullptr, "Draw the photo flat, without a depth image.",
+         [](Settings &s, const std::string &) {
+             s.noDepth = true;
+             return std::string();
+         }},
+        {'s', "size", "WxH",
+         "Frame size in pixels, each 1 to 8192 (default 512x512). The relief is drawn for a "
+         "square window, so other shapes stretch it, as resizing Tovelle's window does.",
+         [](Settings &s, const std::string &v) {
+             int wh[2];
+             const size_t x = v.find_first_of("xX");
+             if (x == std::string::npos ||
+                 !ParseInts(v.substr(0, x) + "," + v.substr(x + 1), ',', 2, 1, 8192, wh))
+                 return "bad frame size '" + v + "' (expected WxH, e.g. 640x480)";
+             s.width = wh[0];
+             s.height = wh[1];
+             return std::string();
+         }},
+        {'e', "eye", "X,Y,Z",
+         "Moves the eye by steps of 0.1, as Tovelle's keys do: X sideways and Y up or down "
+         "over the eye's sphere, Z nearer (positive) or farther (negative), each -100 to 100. "
+         "Steps past the eye's limits are left out. Like Tovelle, opening the photo first "
+         "moves the eye 0.8 farther away.",
+         [](Settings &s, const std::string &v) {
+             if (!ParseInts(v, ',', 3, -100, 100, s.eyeSteps))
+                 return "bad eye steps '" + v + "' (expected X,Y,Z, e.g. 3,-2,0)";
+             return std::string();
+         }},
+        {'t', "tear", "LEVEL",
+         "Tears the relief apart wherever two neighbouring depths differ by more than LEVEL "
+         "(0 to 255; 255 never tears). Default: never torn, as in Tovelle.",
+         [](Settings &s, const std::string &v) {
+             if (!ParseInt(v, 0, 255, s.tearLevel))
+                 return "bad tear level '" + v + "' (expected 0 to 255)";
+             s.tear = true;
+             return std::string();
+         }},
+        {'p', "popup", "PERCENT",
+         "How far the relief rises out of the page, 0 (flat) to 100 (full depth, the default).",
+         [](Settings &s, const std::string &v) {
+             if (!ParseInt(v, 0, 100, s.popupPercent))
+                 return "bad pop-up percent '" + v + "' (expected 0 to 100)";
+             return std::string();
+         }},
+        {'w', "wire", nullptr, "Draws the wire frame instead of the photo-textured surface.",
+         [](Settings &s, const std::string &) {
+             s.wire = true;
+             return std::string();
+         }},
+        {'r', "turn-at", "MS",
+         "Draws the relief turning about its horizontal axis (one radian a second) as it "
+         "stands MS milliseconds into a turn (0 to 6283). Waits for the library's clock to "
+         "come round to that point: up to one turn, about 6.3 seconds.",
+         [](Settings &s, const std::string &v) {
+             if (!ParseInt(v, 0, 6283, s.turnAtMs))
+                 return "bad turning time '" + v + "' (expected 0 to 6283 milliseconds)";
+             s.turn = true;
+             return std::string();
+         }},
+        {0, "turntable", "N",
+         "Writes N frames (2 to 360) of one whole turn of the relief, evenly spaced. Takes "
+         "about one turn of the clock, 6.3 seconds, or longer when frames are slow.",
+         [](Settings &s, const std::string &v) {
+             if (!ParseInt(v, 2, 360, s.turntableFrames))
+                 return "bad number of frames '" + v + "' (expected 2 to 360)";
+             s.series = Series::Turntable;
+             return std::string();
+         }},
+        {0, "popup-series", nullptr,
+         "Writes the six frames of Tovelle's pop-up picture book animation: the relief rebuilt "
+         "at 2, 6, 14, 30, 62 and 100 percent of its depth.",
+         [](Settings &s, const std::string &) {
+             s.series = Series::PopUp;
+             return std::string();
+         }},
+        {'h', "help", nullptr, "Shows this help and exits.",
+         [](Settings &s, const std::string &) {
+             s.help = true;
+             return std::string();
+         }},
+    };
+    return options;
+}
+
+// Folds text to lines of at most width characters, each indented by indent.
+std::string Wrap(const std::string &text, size_t indent, size_t width) {
+    std::istringstream words(text);
+    std::string word, out, line;
+    while (words >> word) {
+        if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+            out += std::string(indent, ' ') + line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    if (!line.empty()) out += std::string(indent, ' ') + line + "\n";
+    return out;
+}
+
+} // namespace
+
+std::string HelpText() {
+    std::string text =
+        "Usage: qrv-render PHOTO [options]\n"
+        "\n"
+        "Draws a photo (BMP or JPEG) as a relief shaped by its depth image, through\n"
+        "libqrv.so as Tovelle draws it, and writes the frame as a PNG file.\n"
+        "\n"
+        "Options:\n";
+    for (const Option &o : Options()) {
+        std::string head = "  ";
+        head += o.shortName ? std::string("-") + o.shortName + ", " : "    ";
+        head += std::string("--") + o.name;
+        if (o.argName) head += std::string(" ") + o.argName;
+        text += head + "\n" + Wrap(o.help, 8, 80);
+    }
+    text += "\n"
+            "Exit status: 0 when every frame was written; 2 for a bad command line, a\n"
+            "missing or unreadable photo or depth image; 1 when a frame could not be drawn\n"
+            "or written.\n";
+    return text;
+}
+
+bool ParseCommandLine(int argc, const char *const *argv, Settings &settings, std::string &error) {
+    settings = Settings{};
+    const auto &options = Options();
+    bool onlyOperands = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (onlyOperands || arg.size() < 2 || arg[0] != '-') {
+            if (!settings.photo.empty()) {
+                error = "more than one photo given ('" + settings.photo + "' and '" + arg + "')";
+                return false;
+            }
+            settings.photo = arg;
+            continue;
+        }
+        if (arg == "--") {
+            onlyOperands = true;
+            continue;
+        }
+        const Option *found = nullptr;
+        std::string value;
+        bool hasInlineValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            const size_t eq = arg.find('=');
+            const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                hasInlineValue = true;
+            }
+            for (const Option &o : options)
+                if (name == o.name) found = &o;
+        } else if (arg.size() == 2) {
+            for (const Option &o : options)
+                if (o.shortName == arg[1]) found = &o;
+        }
+        if (!found) {
+            error = "unknown option '" + arg + "' (see --help)";
+            return false;
+        }
+        if (found->argName) {
+            if (!hasInlineValue) {
+                if (i + 1 >= argc) {
+                    error = std::string("option --") + found->name + " needs " + found->argName;
+                    return false;
+                }
+                value = argv[++i];
+            }
+        } else if (hasInlineValue) {
+            error = std::string("option --") + found->name + " takes no value";
+            return false;
+        }
+        error = found->apply(settings, value);
+        if (!error.empty()) return false;
+    }
+    if (settings.help) return true;
+    if (settings.photo.empty()) {
+        error = "no photo given (usage: qrv-render PHOTO [options]; see --help)";
+        return false;
+    }
+    if (settings.noDepth && !settings.depth.empty()) {
+        error = "--depth and --no-depth exclude each other";
+        return false;
+    }
+    if (settings.series != Series::None && settings.turn) {
+        error = "--turn-at draws one frame; it does not go with a series";
+        return false;
+    }
+    return true;
+}
+
+std::string FramePath(const std::string &output, int index, int count) {
+    if (count <= 1) return output;
+    const size_t slash = output.find_last_of('/');
+    const size_t dot = output.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const std::string tag = "-" + std::to_string(index);
+    return hasExtension ? output.substr(0, dot) + tag + output.substr(dot) : output + tag;
+}
+
+std::string CompanionDepthPath(const std::string &photo) {
+    if (photo.size() <= 4) return {};
+    return photo.substr(0, photo.size() - 4) + "_.bmp";
+}
+
+} // namespace qrv::render
