@@ -374,8 +374,9 @@ std::string Translator::Store(const ShaderInstruction &ins, const std::string &v
     if (mask == 0) return "";
     std::string target = Destination(d);
     if (vertex_ && d.type == D3DSPR_ADDR) {
-        // vs_1_1 mov truncates towards minus infinity; vs_2_0 mova rounds to nearest.
-        std::string rounded = ins.opcode == D3DSIO_MOVA ? "floor(" + v + " + 0.5)" : "floor(" + v + ")";
+        // vs_1_1 mov takes the floor; vs_2_0 mova rounds to nearest, halves away from 0.
+        std::string rounded = ins.opcode == D3DSIO_MOVA ? "(sign(" + v + ") * floor(abs(" + v + ") + 0.5))"
+                                                        : "floor(" + v + ")";
         if (mask == 0xF) return "a0 = ivec4(" + rounded + ");";
         return "a0" + MaskSuffix(mask) + " = ivec4(" + rounded + ")" + MaskSuffix(mask) + ";";
     }
