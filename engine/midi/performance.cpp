@@ -53,6 +53,7 @@ using PlayerPtr = std::unique_ptr<fluid_player_t, PlayerDeleter>;
 using DriverPtr = std::unique_ptr<fluid_audio_driver_t, DriverDeleter>;
 
 constexpr int kBlockFrames = 64;  // FluidSynth's own block; the player steps once per block
+constexpr int kSeekAttempts = 4;   // blocks in which a starting player may refuse its seek
 constexpr float kMinTempo = 0.01f; // the master tempo's range
 constexpr float kMaxTempo = 100.0f;
 
@@ -83,6 +84,7 @@ struct Track {
     std::unique_ptr<Gate> gate; // outlives the player, which calls it
     PlayerPtr player;
     bool seekPending = false; // the player seeks once it has loaded the file
+    int seekAttempts = 0;
     int32_t division = 0;
     int64_t length = 0;    // music time
     int64_t lengthTicks = 0;
@@ -149,8 +151,9 @@ struct Performance::Impl {
     }
 
     // The silent output: renders as many frames as the time passed since it began
-    // asks for. When the machine falls behind by more than half a second the rest
-    // is given up, so that a stall does not end in a burst.
+    // asks for. After a stall of the machine it catches up by at most half a
+    // second and gives up the rest, so that positions keep to the clock without
+    // racing through a long stretch of music at once.
     void Pace(std::stop_token stop) {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point begin = Clock::now();
@@ -181,14 +184,19 @@ struct Performance::Impl {
     }
 
     // The player loads its file in its first block and can seek only then; the
-    // seek takes effect in the next block.
+    // seek takes effect in the next block. Should the player refuse the seek for
+    // a few blocks, it plays on from where it is rather than stay mute.
     void SeekLocked() {
         if (!playing || !playing->seekPending) return;
-        if (fluid_player_seek(playing->player.get(), playing->startTick) == FLUID_OK ||
-            fluid_player_get_status(playing->player.get()) != FLUID_PLAYER_PLAYING) {
-            playing->seekPending = false;
-            playing->gate->holdNotes = false;
+        fluid_player_t *player = playing->player.get();
+        const bool taken = fluid_player_seek(player, playing->startTick) == FLUID_OK;
+        if (!taken && fluid_player_get_status(player) == FLUID_PLAYER_PLAYING &&
+            ++playing->seekAttempts < kSeekAttempts) {
+            return;
         }
+        if (!taken) playing->startTick = 0;
+        playing->seekPending = false;
+        playing->gate->holdNotes = false;
     }
 
     // Publishes the playing track's position. The segment has ended when the player
