@@ -3,7 +3,7 @@
 //   qrv-play FILE.mid [--start QUARTERS] [--tempo FACTOR] [--seconds N]
 //
 // Prints the position in quarter notes while it plays and stops after N seconds
-// (default: 30), or once the position stops moving for two seconds.
+// (default: 30), or once the position has not moved for ten seconds.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -47,6 +47,13 @@ int main(int argc, char **argv) {
     }
     if (!file || start < 0 || start > INT32_MAX || seconds < 0) return Usage();
 
+    if (FILE *f = std::fopen(file, "rb")) {
+        std::fclose(f);
+    } else {
+        std::fprintf(stderr, "qrv-play: cannot read %s\n", file);
+        return 1;
+    }
+
     const MidiHandle player = _QRVMidiInit(nullptr, file);
     if (!player) {
         std::fprintf(stderr, "qrv-play: out of memory\n");
@@ -69,7 +76,7 @@ int main(int argc, char **argv) {
             last = pos;
             lastMove = Clock::now();
         }
-        if (Clock::now() - lastMove > std::chrono::seconds(2)) break; // ended, or never began
+        if (Clock::now() - lastMove > std::chrono::seconds(10)) break; // ended, or never began
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::printf("\n");
