@@ -139,7 +139,7 @@ QRV_API void _QRV3DTerm(ViewHandle view);
 /* 18: writes a q3d model file from a depth image (and a colour image for handle 1). */
 QRV_API HRESULT _QRV3DWriteQ3DFile(ViewHandle view, HGLOBAL depthDib, HGLOBAL colourDib,
                                    const char *path);
-/* 19: the playing position in music time (768 units to the quarter note). */
+/* 19: the playing position in whole quarter notes. */
 QRV_API int32_t _QRVMidiGetPos(MidiHandle player);
 /* 20: a player for a Standard MIDI File; NULL only when memory runs out. */
 QRV_API MidiHandle _QRVMidiInit(HWND window, const char *midiFile);
