@@ -139,12 +139,12 @@ inline std::vector<uint8_t> Bmp24File(int width, int height,
             p[1] = static_cast<uint8_t>(v >> 8);
             p[2] = static_cast<uint8_t>(v >> 16);
         }
-    std::vector<uint8_t> file(14);
+    std::vector<uint8_t> file(14 + dib.size());
     file[0] = 'B';
     file[1] = 'M';
-    Put32(file, 2, static_cast<uint32_t>(14 + dib.size()));
+    Put32(file, 2, static_cast<uint32_t>(file.size()));
     Put32(file, 10, 54);
-    file.insert(file.end(), dib.begin(), dib.end());
+    std::memcpy(file.data() + 14, dib.data(), dib.size());
     return file;
 }
 
