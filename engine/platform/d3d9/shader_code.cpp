@@ -148,7 +148,7 @@ const OpcodeInfo *FindOpcode(uint16_t opcode) {
 bool IsTextureOpcode(uint16_t opcode) {
     return opcode == D3DSIO_TEXCOORD || opcode == D3DSIO_TEXKILL || opcode == D3DSIO_TEX ||
            (opcode >= D3DSIO_TEXBEM && opcode <= D3DSIO_TEXM3x3VSPEC) ||
-           (opcode >= D3DSIO_TEXREG2RGB && opcode <= D3DSIO_TEXDEPTH) || opcode == D3DSIO_BEM;
+           (opcode >= D3DSIO_TEXREG2RGB && opcode <= D3DSIO_TEXDEPTH);
 }
 
 std::string Hex(DWORD value) {
