@@ -17,6 +17,9 @@ constexpr uint32_t kBlue = 0xFF0000FFu, kRed = 0xFFFF0000u, kGreen = 0xFF00FF00u
 class DrawTest : public ::testing::Test {
 protected:
     void Open(D3DDEVTYPE type = D3DDEVTYPE_HAL, D3DFORMAT depth = D3DFMT_D16) {
+        if (device_) device_->Release();
+        if (d3d_) d3d_->Release();
+        device_.p = nullptr;
         d3d_.p = Direct3DCreate9(D3D_SDK_VERSION);
         ASSERT_TRUE(d3d_);
         D3DPRESENT_PARAMETERS params = WindowedParams(depth);
@@ -141,8 +144,6 @@ TEST_F(DrawTest, DepthTestKeepsTheNearerSurfaceOnlyWhenEnabled) {
         uint32_t expected;
     };
     for (const Case c : {Case{D3DZB_TRUE, kGreen}, Case{D3DZB_FALSE, kRed}}) {
-        device_.p ? device_->Release() : 0u;
-        device_.p = nullptr;
         Open();
         device_->SetRenderState(D3DRS_ZENABLE, c.zenable);
         ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kBlue, 1.0f, 0), D3D_OK);
@@ -160,8 +161,6 @@ TEST_F(DrawTest, DepthIsOnByDefaultOnlyWithADepthBuffer) {
     DWORD value = 99;
     ASSERT_EQ(device_->GetRenderState(D3DRS_ZENABLE, &value), D3D_OK);
     EXPECT_EQ(value, static_cast<DWORD>(D3DZB_TRUE));
-    device_->Release();
-    device_.p = nullptr;
     hasDepth_ = false;
     Open(D3DDEVTYPE_HAL, D3DFMT_UNKNOWN);
     ASSERT_EQ(device_->GetRenderState(D3DRS_ZENABLE, &value), D3D_OK);
@@ -386,8 +385,6 @@ TEST_F(DrawTest, CameraSpaceTextureCoordinatesThroughTheTextureMatrix) {
 
 TEST_F(DrawTest, ReferenceDeviceDrawsLikeTheHardwareDevice) {
     auto draw = [this](D3DDEVTYPE type) {
-        device_.p ? device_->Release() : 0u;
-        device_.p = nullptr;
         Open(type);
         device_->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
         const int w = 16, h = 16;

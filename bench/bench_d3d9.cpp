@@ -1,0 +1,301 @@
+// The graphics layer against raw OpenGL on the same machine, in the same run:
+//   ReliefFrame     a 640 x 480 relief frame (479 strips) into 426 x 426, solid
+//   ReliefWireFrame the same frame as a wire frame
+//   StripBuffer     re-creating the relief's 14.7 MB managed buffer, filling it and
+//                   drawing from it, against filling one buffer that is kept
+// Compare the Layer and RawGL rows of each; run with --benchmark_repetitions and
+// read the medians.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/glcorearb.h>
+
+#include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/egl_context.h"
+#include "relief_scene.h"
+
+namespace qrv::bench {
+namespace {
+
+constexpr UINT kStripBytes = kVertsPerStrip * kStripCount * sizeof(StripVertex);
+constexpr DWORD kFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+// ---- Through the layer ---------------------------------------------------------------
+class LayerScene {
+public:
+    LayerScene() {
+        window_.context = this;
+        window_.clientSize = [](void *, int32_t *w, int32_t *h) { *w = *h = kFrameSize; };
+        window_.present = [](void *context, const uint32_t *pixels, int32_t, int32_t, int32_t) {
+            static_cast<LayerScene *>(context)->checksum_ += pixels[0];
+        };
+        d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
+        if (!d3d_) throw std::runtime_error("no Direct3D");
+        D3DPRESENT_PARAMETERS params{};
+        params.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        params.Windowed = TRUE;
+        params.EnableAutoDepthStencil = TRUE;
+        params.AutoDepthStencilFormat = D3DFMT_D16;
+        if (FAILED(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &window_,
+                                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device_)))
+            throw std::runtime_error("no device");
+        // The relief view's device states.
+        device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+        device_->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+        strips_ = MakeStrips();
+        device_->CreateTexture(kReliefWidth, kReliefHeight, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED,
+                               &photo_, nullptr);
+        D3DLOCKED_RECT locked{};
+        photo_->LockRect(0, &locked, nullptr, 0);
+        const std::vector<uint32_t> texels = Photo();
+        std::memcpy(locked.pBits, texels.data(), texels.size() * 4);
+        photo_->UnlockRect(0);
+    }
+    ~LayerScene() {
+        if (strips_) strips_->Release();
+        photo_->Release();
+        device_->Release();
+        d3d_->Release();
+    }
+
+    IDirect3DVertexBuffer9 *MakeStrips(UINT bytes = kStripBytes) {
+        IDirect3DVertexBuffer9 *buffer = nullptr;
+        if (FAILED(device_->CreateVertexBuffer(bytes, 0, kFvf, D3DPOOL_MANAGED, &buffer, nullptr)))
+            throw std::runtime_error("no buffer");
+        Fill(buffer);
+        return buffer;
+    }
+
+    static void Fill(IDirect3DVertexBuffer9 *buffer) {
+        void *data = nullptr;
+        buffer->Lock(0, 0, &data, 0);
+        FillStrips(static_cast<StripVertex *>(data));
+        buffer->Unlock();
+    }
+
+    // One frame as the relief renderer draws it: one read-only lock and one draw
+    // per strip row.
+    void Frame(bool solid, int rows = kStripCount) {
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FFu, 1.0f, 0);
+        device_->BeginScene();
+        const Matrix world{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+        const Matrix view = ReliefView(), projection = ReliefProjection();
+        device_->SetTransform(D3DTS_WORLD, reinterpret_cast<const D3DMATRIX *>(&world));
+        device_->SetTransform(D3DTS_VIEW, reinterpret_cast<const D3DMATRIX *>(&view));
+        device_->SetTransform(D3DTS_PROJECTION, reinterpret_cast<const D3DMATRIX *>(&projection));
+        if (solid) {
+            device_->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+            device_->SetTexture(0, photo_);
+            device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+            device_->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+            device_->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+            device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+        } else {
+            device_->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+        }
+        device_->SetStreamSource(0, strips_, 0, sizeof(StripVertex));
+        device_->SetFVF(kFvf);
+        for (int r = 0; r < rows; ++r) {
+            void *data = nullptr;
+            if (FAILED(strips_->Lock(0, 0, &data, D3DLOCK_READONLY))) continue;
+            checksum_ += static_cast<const StripVertex *>(data)[r * kVertsPerStrip].z > 0;
+            device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, static_cast<UINT>(r * kVertsPerStrip),
+                                   kVertsPerStrip - 2);
+            strips_->Unlock();
+        }
+        device_->EndScene();
+        device_->Present(nullptr, nullptr, nullptr, nullptr);
+    }
+
+    IDirect3DDevice9 *device() { return device_; }
+    IDirect3DVertexBuffer9 *&strips() { return strips_; }
+    uint64_t checksum() const { return checksum_; }
+
+private:
+    QrvWindow window_{};
+    IDirect3D9 *d3d_ = nullptr;
+    IDirect3DDevice9 *device_ = nullptr;
+    IDirect3DVertexBuffer9 *strips_ = nullptr;
+    IDirect3DTexture9 *photo_ = nullptr;
+    uint64_t checksum_ = 0;
+};
+
+// ---- Raw OpenGL --------------------------------------------------------------------
+GLuint Compile(GLenum stage, const char *source) {
+    GLuint shader = glCreateShader(stage);
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    return shader;
+}
+
+class RawScene {
+public:
+    RawScene() : context_(d3d9::EglContext::Create(D3DDEVTYPE_HAL)) {
+        if (!context_) throw std::runtime_error("no GL");
+        glCreateRenderbuffers(1, &color_);
+        glNamedRenderbufferStorage(color_, GL_RGBA8, kFrameSize, kFrameSize);
+        glCreateRenderbuffers(1, &depth_);
+        glNamedRenderbufferStorage(depth_, GL_DEPTH_COMPONENT16, kFrameSize, kFrameSize);
+        glCreateFramebuffers(1, &framebuffer_);
+        glNamedFramebufferRenderbuffer(framebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
+        glNamedFramebufferRenderbuffer(framebuffer_, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+        glViewport(0, 0, kFrameSize, kFrameSize);
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LEQUAL);
+
+        std::vector<StripVertex> vertices(static_cast<size_t>(kVertsPerStrip) * kStripCount);
+        FillStrips(vertices.data());
+        glCreateBuffers(1, &buffer_);
+        glNamedBufferData(buffer_, kStripBytes, vertices.data(), GL_STATIC_DRAW);
+        glCreateVertexArrays(1, &vertexArray_);
+        glBindVertexArray(vertexArray_);
+        glVertexArrayVertexBuffer(vertexArray_, 0, buffer_, 0, sizeof(StripVertex));
+        glVertexArrayAttribFormat(vertexArray_, 0, 3, GL_FLOAT, GL_FALSE, 0);
+        glVertexArrayAttribFormat(vertexArray_, 1, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 12);
+        glVertexArrayAttribFormat(vertexArray_, 2, 2, GL_FLOAT, GL_FALSE, 16);
+        for (GLuint a = 0; a < 3; ++a) {
+            glVertexArrayAttribBinding(vertexArray_, a, 0);
+            glEnableVertexArrayAttrib(vertexArray_, a);
+        }
+
+        const std::vector<uint32_t> texels = Photo();
+        glCreateTextures(GL_TEXTURE_2D, 1, &texture_);
+        glTextureStorage2D(texture_, 1, GL_RGBA8, kReliefWidth, kReliefHeight);
+        glTextureSubImage2D(texture_, 0, 0, 0, kReliefWidth, kReliefHeight, GL_BGRA,
+                            GL_UNSIGNED_BYTE, texels.data());
+        glTextureParameteri(texture_, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTextureParameteri(texture_, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glBindTextureUnit(0, texture_);
+
+        const GLuint vs = Compile(GL_VERTEX_SHADER,
+                                  "#version 330 core\n"
+                                  "layout(location = 0) in vec3 position;\n"
+                                  "layout(location = 1) in vec4 color;\n"
+                                  "layout(location = 2) in vec2 uv;\n"
+                                  "uniform mat4 mvp;\n"
+                                  "uniform vec2 offset;\n"
+                                  "out vec4 vColor;\n"
+                                  "out vec2 vUv;\n"
+                                  "void main() {\n"
+                                  "  gl_Position = mvp * vec4(position, 1.0);\n"
+                                  "  gl_Position.xy += offset * gl_Position.w;\n"
+                                  "  vColor = color; vUv = uv;\n"
+                                  "}\n");
+        const GLuint fs = Compile(GL_FRAGMENT_SHADER,
+                                  "#version 330 core\n"
+                                  "in vec4 vColor;\n"
+                                  "in vec2 vUv;\n"
+                                  "uniform sampler2D photo;\n"
+                                  "layout(location = 0) out vec4 result;\n"
+                                  "void main() { result = texture(photo, vUv) * vColor; }\n");
+        program_ = glCreateProgram();
+        glAttachShader(program_, vs);
+        glAttachShader(program_, fs);
+        glLinkProgram(program_);
+        glUseProgram(program_);
+        const Matrix mvp = Multiply(ReliefView(), ReliefProjection());
+        glUniformMatrix4fv(glGetUniformLocation(program_, "mvp"), 1, GL_FALSE, &mvp.m[0][0]);
+        glUniform2f(glGetUniformLocation(program_, "offset"), 1.0f / kFrameSize, -1.0f / kFrameSize);
+        glUniform1i(glGetUniformLocation(program_, "photo"), 0);
+        pixels_.resize(static_cast<size_t>(kFrameSize) * kFrameSize);
+    }
+
+    void Frame(bool solid) {
+        context_->MakeCurrent();
+        glClearColor(0, 0, 1, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glPolygonMode(GL_FRONT_AND_BACK, solid ? GL_FILL : GL_LINE);
+        for (int r = 0; r < kStripCount; ++r) glDrawArrays(GL_TRIANGLE_STRIP, r * kVertsPerStrip, kVertsPerStrip);
+        glReadPixels(0, 0, kFrameSize, kFrameSize, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels_.data());
+        benchmark::DoNotOptimize(pixels_.data());
+    }
+
+private:
+    std::unique_ptr<d3d9::EglContext> context_;
+    GLuint color_ = 0, depth_ = 0, framebuffer_ = 0, buffer_ = 0, vertexArray_ = 0, texture_ = 0,
+           program_ = 0;
+    std::vector<uint32_t> pixels_;
+};
+
+LayerScene &Layer() {
+    static LayerScene scene;
+    return scene;
+}
+RawScene &Raw() {
+    static RawScene scene;
+    return scene;
+}
+
+void ReliefFrame_Layer(benchmark::State &state) {
+    LayerScene &scene = Layer();
+    scene.Frame(true);
+    for (auto _ : state) scene.Frame(true);
+}
+void ReliefFrame_RawGL(benchmark::State &state) {
+    RawScene &scene = Raw();
+    scene.Frame(true);
+    for (auto _ : state) scene.Frame(true);
+}
+void ReliefWireFrame_Layer(benchmark::State &state) {
+    LayerScene &scene = Layer();
+    scene.Frame(false);
+    for (auto _ : state) scene.Frame(false);
+}
+void ReliefWireFrame_RawGL(benchmark::State &state) {
+    RawScene &scene = Raw();
+    scene.Frame(false);
+    for (auto _ : state) scene.Frame(false);
+}
+
+// Each rebuild of a relief: a new managed buffer of the same size, filled, then
+// drawn from (one strip, so that the upload happens) and shown.
+void StripBuffer_Recreate(benchmark::State &state) {
+    LayerScene &scene = Layer();
+    for (auto _ : state) {
+        scene.strips()->Release();
+        scene.strips() = scene.MakeStrips();
+        scene.Frame(true, 1);
+    }
+}
+// The same with a size never seen before each time: fresh memory, as without the
+// device's recycling.
+void StripBuffer_RecreateFresh(benchmark::State &state) {
+    LayerScene &scene = Layer();
+    UINT extra = 0;
+    for (auto _ : state) {
+        scene.strips()->Release();
+        extra = (extra + 1) % 64;
+        scene.strips() = scene.MakeStrips(kStripBytes + 24 * (extra + 1));
+        scene.Frame(true, 1);
+    }
+    scene.strips()->Release();
+    scene.strips() = scene.MakeStrips();
+}
+// The baseline: the buffer is kept and filled again.
+void StripBuffer_Reuse(benchmark::State &state) {
+    LayerScene &scene = Layer();
+    for (auto _ : state) {
+        LayerScene::Fill(scene.strips());
+        scene.Frame(true, 1);
+    }
+}
+
+BENCHMARK(ReliefFrame_Layer)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(ReliefFrame_RawGL)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(ReliefWireFrame_Layer)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(ReliefWireFrame_RawGL)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(StripBuffer_Recreate)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(StripBuffer_Reuse)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(StripBuffer_RecreateFresh)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+} // namespace
+} // namespace qrv::bench
+
+BENCHMARK_MAIN();
