@@ -156,7 +156,7 @@ TEST_F(ViewerForm, KeysActOnTheViewAndEveryKeyRepaints) {
         {Qt::Key_Shift, Qt::NoModifier, "", {}},
     };
     for (const auto &k : keys) {
-        SCOPED_TRACE(QTest::toString(k.key));
+        SCOPED_TRACE(QKeySequence(k.key).toString().toStdString());
         RecordedCalls().clear();
         // One key press, as the window system delivers it (with the shift state
         // already down rather than pressed as a key of its own).

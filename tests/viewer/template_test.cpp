@@ -128,7 +128,7 @@ TEST_F(TemplateTest, AFailedTemplateLeavesThePaintedDepthImageAlone) {
     const QString depth = QString::fromStdString(DepthPathFor(photo.toStdString()));
     ASSERT_TRUE(WriteFile(depth, "painted"));
     // The photo is damaged after it was opened: nothing may be written.
-    ASSERT_TRUE(WriteFile(photo, QByteArray("\xFF\xD8\xFF\xE0 not really a JPEG", 25)));
+    ASSERT_TRUE(WriteFile(photo, QByteArray("\xFF\xD8\xFF\xE0 not really a JPEG")));
     MakeTemplate(photo);
     EXPECT_EQ(exceptions.size(), 1u);
     EXPECT_EQ(ReadFile(depth), "painted");
