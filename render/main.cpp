@@ -79,7 +79,7 @@ struct FrameWindow {
 
 // A movable block freed with the object.
 class GlobalBlock {
-public:
+  public:
     GlobalBlock() = default;
     ~GlobalBlock() { Reset(nullptr); }
     GlobalBlock(const GlobalBlock &) = delete;
@@ -90,7 +90,7 @@ public:
     }
     HGLOBAL get() const { return handle_; }
 
-private:
+  private:
     HGLOBAL handle_ = nullptr;
 };
 
@@ -112,9 +112,9 @@ bool ReadDepthImage(const std::string &path, GlobalBlock &block, std::string &er
         error = "depth image '" + path + "' is not a BMP file";
         return false;
     }
-    const uint32_t fileBytes = static_cast<uint32_t>(header[2]) | static_cast<uint32_t>(header[3]) << 8 |
-                               static_cast<uint32_t>(header[4]) << 16 |
-                               static_cast<uint32_t>(header[5]) << 24;
+    const uint32_t fileBytes =
+        static_cast<uint32_t>(header[2]) | static_cast<uint32_t>(header[3]) << 8 |
+        static_cast<uint32_t>(header[4]) << 16 | static_cast<uint32_t>(header[5]) << 24;
     if (fileBytes < 14 + 40) {
         error = "depth image '" + path + "' has no image header";
         return false;
@@ -131,7 +131,8 @@ bool ReadDepthImage(const std::string &path, GlobalBlock &block, std::string &er
         error = "no memory for depth image '" + path + "'";
         return false;
     }
-    const bool read = static_cast<bool>(file.read(static_cast<char *>(data), static_cast<std::streamsize>(size)));
+    const bool read =
+        static_cast<bool>(file.read(static_cast<char *>(data), static_cast<std::streamsize>(size)));
     GlobalUnlock(block.get());
     if (!read) {
         error = "cannot read depth image '" + path + "'";
@@ -168,9 +169,8 @@ void WaitForAngle(double angle) {
 }
 
 class Renderer {
-public:
-    Renderer(const Settings &settings, const Exports &exports)
-        : s_(settings), e_(exports) {
+  public:
+    Renderer(const Settings &settings, const Exports &exports) : s_(settings), e_(exports) {
         window_.width = settings.width;
         window_.height = settings.height;
     }
@@ -231,7 +231,7 @@ public:
         return DrawAndWrite(s_.output);
     }
 
-private:
+  private:
     int Fail(int code, const std::string &message) {
         std::fprintf(stderr, "qrv-render: %s\n", message.c_str());
         return code;
@@ -282,7 +282,8 @@ private:
         if (FAILED(hr)) {
             char code[16];
             std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
-            return Fail(kBadInput, "cannot load photo '" + s_.photo + "' as a picture (" + code + ")");
+            return Fail(kBadInput,
+                        "cannot load photo '" + s_.photo + "' as a picture (" + code + ")");
         }
         return 0;
     }

@@ -207,7 +207,8 @@ bool ParseCommandLine(int argc, const char *const *argv, Settings &settings, std
         bool hasInlineValue = false;
         if (arg.rfind("--", 0) == 0) {
             const size_t eq = arg.find('=');
-            const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+            const std::string name =
+                arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
             if (eq != std::string::npos) {
                 value = arg.substr(eq + 1);
                 hasInlineValue = true;
@@ -257,7 +258,9 @@ std::string FramePath(const std::string &output, int index, int count) {
     if (count <= 1) return output;
     const size_t slash = output.find_last_of('/');
     const size_t dot = output.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    // A leading dot starts a hidden file's name, not an extension.
+    const bool hasExtension = dot != std::string::npos && dot > nameStart;
     const std::string tag = "-" + std::to_string(index);
     return hasExtension ? output.substr(0, dot) + tag + output.substr(dot) : output + tag;
 }

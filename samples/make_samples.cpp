@@ -120,8 +120,9 @@ Sample Scene(double x, double y) {
         if (y >= 150 && y < 330 && std::fabs(x - trunkX) < trunkHalf) {
             const double across = (x - trunkX) / trunkHalf;
             const double bark = 0.7 + 0.4 * Fractal(x / 3.0, y / 16.0, 61);
-            s.colour = Colour{104, 72, 46} * (bark * (0.55 + 0.45 * std::sqrt(1 - across * across)) *
-                                               (across < 0 ? 1.15 : 0.9));
+            s.colour =
+                Colour{104, 72, 46} *
+                (bark * (0.55 + 0.45 * std::sqrt(1 - across * across)) * (across < 0 ? 1.15 : 0.9));
             s.near = 120 + 20 * std::sqrt(std::max(0.0, 1 - across * across));
         }
         const double cx = 140, cy = 128, r = 96;
@@ -153,10 +154,12 @@ Sample Scene(double x, double y) {
         // Leaves and five flowers standing out of the pot.
         const double flowerX[5] = {446, 474, 500, 528, 552};
         const double flowerY[5] = {268, 236, 222, 246, 276};
-        const Colour petals[5] = {{222, 48, 62}, {246, 200, 40}, {236, 90, 150}, {246, 200, 40}, {222, 48, 62}};
+        const Colour petals[5] = {
+            {222, 48, 62}, {246, 200, 40}, {236, 90, 150}, {246, 200, 40}, {222, 48, 62}};
         for (int i = 0; i < 5; ++i) {
             // Stem.
-            if (std::fabs(x - flowerX[i] - (y - flowerY[i]) * 0.08) < 2.5 && y > flowerY[i] && y < top + 4) {
+            if (std::fabs(x - flowerX[i] - (y - flowerY[i]) * 0.08) < 2.5 && y > flowerY[i] &&
+                y < top + 4) {
                 s.colour = Colour{60, 120, 40} * (0.9 + 0.2 * Noise(x, y / 4, 101));
                 s.near = 196;
             }
@@ -167,7 +170,8 @@ Sample Scene(double x, double y) {
             if (d < radius) {
                 const double k = d / radius;
                 s.colour = d < 7 ? Colour{120, 70, 20} * (1.1 - 0.3 * k)
-                                 : petals[i] * (0.75 + 0.35 * (1 - k) + 0.1 * Noise(angle * 3, k * 4, 111));
+                                 : petals[i] *
+                                       (0.75 + 0.35 * (1 - k) + 0.1 * Noise(angle * 3, k * 4, 111));
                 s.near = 214 + 16 * (1 - k);
             }
         }
@@ -182,7 +186,8 @@ Sample Scene(double x, double y) {
             const double band = std::fmod(std::atan2(dy, dx * 0.8 + nz * 0.6) + 4 * M_PI, M_PI / 3);
             const Colour base = band < M_PI / 6 ? Colour{214, 40, 44} : Colour{240, 238, 230};
             const double light = SphereLight(dx, dy, -nz);
-            const double shine = std::pow(std::max(0.0, 1 - std::hypot(dx + 0.38, dy + 0.42) * 3.2), 2) * 180;
+            const double shine =
+                std::pow(std::max(0.0, 1 - std::hypot(dx + 0.38, dy + 0.42) * 3.2), 2) * 180;
             s.colour = base * light + Colour{shine, shine, shine};
             s.near = 200 + 55 * nz;
         }
@@ -207,7 +212,8 @@ bool WriteFile(const std::string &path, const uint8_t *data, size_t size) {
 }
 
 void Put32(std::vector<uint8_t> &out, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // The depth image as Tovelle's template has it: 8 bits per pixel, a 40-byte
@@ -223,12 +229,13 @@ std::vector<uint8_t> DepthBmp(const std::vector<uint8_t> &near) {
     Put32(file, 14, 40);
     Put32(file, 18, kWidth);
     Put32(file, 22, kHeight);
-    file[26] = 1;  // planes
-    file[28] = 8;  // bits per pixel
+    file[26] = 1; // planes
+    file[28] = 8; // bits per pixel
     Put32(file, 34, static_cast<uint32_t>(stride * kHeight));
     Put32(file, 38, 2835); // 72 dots per inch
     Put32(file, 42, 2835);
-    for (int i = 0; i < 256; ++i) Put32(file, 54 + 4 * static_cast<size_t>(i), static_cast<uint32_t>(i) * 0x010101u);
+    for (int i = 0; i < 256; ++i)
+        Put32(file, 54 + 4 * static_cast<size_t>(i), static_cast<uint32_t>(i) * 0x010101u);
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x)
             file[offset + stride * static_cast<size_t>(kHeight - 1 - y) + static_cast<size_t>(x)] =
@@ -247,7 +254,8 @@ int main(int argc, char **argv) {
             // Four samples a pixel smooth the photo's edges; the depth image keeps
             // hard edges, as painted ones have.
             Colour sum{0, 0, 0};
-            for (int s = 0; s < 4; ++s) sum = sum + Scene(x + 0.25 + 0.5 * (s & 1), y + 0.25 + 0.5 * (s >> 1)).colour;
+            for (int s = 0; s < 4; ++s)
+                sum = sum + Scene(x + 0.25 + 0.5 * (s & 1), y + 0.25 + 0.5 * (s >> 1)).colour;
             const size_t i = static_cast<size_t>(y) * kWidth + static_cast<size_t>(x);
             rgb[3 * i] = Clamp8(sum.r / 4);
             rgb[3 * i + 1] = Clamp8(sum.g / 4);
@@ -266,7 +274,8 @@ int main(int argc, char **argv) {
     const std::vector<uint8_t> bmp = DepthBmp(near);
     ok = ok && WriteFile(folder + "/garden_.bmp", bmp.data(), bmp.size());
     if (!ok) {
-        std::fprintf(stderr, "qrv-make-samples: cannot write the samples into '%s'\n", folder.c_str());
+        std::fprintf(stderr, "qrv-make-samples: cannot write the samples into '%s'\n",
+                     folder.c_str());
         return 1;
     }
     std::printf("wrote %s/garden.jpg and %s/garden_.bmp\n", folder.c_str(), folder.c_str());
