@@ -36,6 +36,19 @@ class ReliefView {
     HRESULT BuildStrips(HGLOBAL depthDib, const char *photoPath);
     HRESULT LoadPhotoTexture(const char *path);
 
+    // ---- Model files (engine/model/relief_model.cpp) -------------------------------
+    // modelPath = path with its last three characters replaced by "q3d". A path
+    // that is null, shorter than three characters or too long for modelPath
+    // leaves modelPath empty and gives false.
+    bool SetModelPath(const char *path);
+    // Replaces the strips with the depth grid of the model file at path (its
+    // [Photo] section, the same strip layout as BuildStrips) and loads the photo
+    // texture from path with its last three characters replaced by "bmp".
+    void ReadModel(const char *path);
+    // Writes the depth values of a depth image at this view's popupPercent as the
+    // [Photo] grid of the model file at path (ending in "q3d"), top row first.
+    void WriteModel(HGLOBAL depthDib, const char *path);
+
     // ---- Renderer (renderer.cpp) ---------------------------------------------------
     // Draws one frame and presents it; the result is the Present's.
     HRESULT Render();
