@@ -1,14 +1,15 @@
 # Installation of the whole project (cmake --install <build> [--prefix <dir>]):
 #
-#   bin/tovelle                      -> lib/tovelle/tovelle (the program's own folder,
-#   lib/tovelle/readme.txt              with its manual beside it; viewer/CMakeLists.txt)
-#   bin/qrv-render, bin/qrv-play
-#   lib/libqrv.so, include/qrv.h
-#   lib/pkgconfig/qrv.pc, lib/cmake/Qrv/  (for other hosts of the library)
-#   share/tovelle/samples/            the sample photo and its depth image
-#   share/applications/tovelle.desktop, share/icons/hicolor/*/apps/tovelle.png
+#   bin/tovelle -> lib/tovelle/tovelle   the program in a folder of its own, with its
+#   lib/tovelle/readme.txt                manual beside it (viewer/CMakeLists.txt)
+#   share/applications/tovelle.desktop, share/icons/hicolor/*/apps/tovelle.png (same)
+#   bin/qrv-render, bin/qrv-play          (render/, engine/midi/)
+#   lib/libqrv.so, include/qrv.h          (engine/)
+#   share/tovelle/shaders/                (shaders/)
+#   lib/pkgconfig/qrv.pc, lib/cmake/Qrv/  for other hosts of the library (here)
+#   share/tovelle/samples/                the sample photo and its depth image (here)
 #
-# Every installed program finds libqrv.so through a relative RPATH, so an install
+# Every installed program finds libqrv.so through a relative RUNPATH, so an install
 # under any prefix (or a DESTDIR staging folder) runs as it is.
 include(CMakePackageConfigHelpers)
 
@@ -20,9 +21,6 @@ function(qrv_path_to_prefix out folder)
 endfunction()
 
 if(TARGET qrvlib)
-  install(TARGETS qrvlib LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/engine/include/qrv.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-
   # pkg-config: prefix found from the .pc file's own place.
   qrv_path_to_prefix(QRV_PC_TO_PREFIX ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/qrv.pc.in ${PROJECT_BINARY_DIR}/qrv.pc @ONLY)
@@ -48,16 +46,6 @@ if(TARGET qrvlib)
   install(FILES ${PROJECT_BINARY_DIR}/QrvConfig.cmake ${PROJECT_BINARY_DIR}/QrvConfigVersion.cmake
     DESTINATION ${QRV_CMAKE_DIR})
 endif()
-
-# The library's other hosts: the headless renderer and the MIDI player.
-qrv_path_to_prefix(qrv_bin_to_prefix ${CMAKE_INSTALL_BINDIR})
-foreach(program qrv-render qrv-play)
-  if(TARGET ${program})
-    set_target_properties(${program} PROPERTIES
-      INSTALL_RPATH "$ORIGIN/${qrv_bin_to_prefix}/${CMAKE_INSTALL_LIBDIR}")
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
 
 # The sample photo with its painted depth image and the note on what it shows.
 set(qrv_sample_files)

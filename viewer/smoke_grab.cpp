@@ -78,6 +78,8 @@ void WriteReport(TTovelleForm &form, const QString &folder) {
         out << "distinct " << (draw(glyphs) != draw(boxes) ? "yes" : "no") << ' ' << glyphs << '\n';
     }
     out << "japanese-fonts " << QFontDatabase::families(QFontDatabase::Japanese).join(';') << '\n';
+    const QString manual = QDir(form.seams.programFolder).filePath(QStringLiteral("readme.txt"));
+    out << "manual " << (QFile::exists(manual) ? "found " : "missing ") << manual << '\n';
     out << "frames " << form.ClientArea->framesPresented() << '\n';
     out << "done\n";
 }

@@ -82,6 +82,7 @@ TEST(ViewerSmoke, WindowAndJapaneseMenuBarAppearUnderXvfb) {
         EXPECT_EQ(report.distinct.at(i).value(0), "yes") << captions[int(i)].toStdString();
     }
     EXPECT_FALSE(report.lines.at("japanese-fonts").join(' ').isEmpty());
+    EXPECT_EQ(report.lines.at("manual").value(0), "found"); // readme.txt beside the program
 
     // What the X server shows: the window at its size, with ink in every caption's
     // box of the menu bar and a plain client area below it.
