@@ -6,7 +6,9 @@
 #include <new>
 #include <unordered_set>
 
+#include "model/standalone_model.h"
 #include "platform/trace/trace.h"
+#include "standalone/mesh.h"
 #include "standalone/standalone_engine.h"
 #include "view/eye.h"
 #include "view/relief_view.h"
@@ -61,11 +63,7 @@ namespace standalone = qrv::standalone;
 
 bool MoveTest(float x, float y) { return qrv::EyeMoveTest(standalone::engine.eyeDistance, x, y); }
 
-HRESULT _QRV3DRestoreDevice(bool *ok) {
-    // The StandaloneEngine's device recovery is not there yet.
-    if (ok) *ok = false;
-    return E_NOTIMPL;
-}
+HRESULT _QRV3DRestoreDevice(bool *ok) { return standalone::RestoreDevice(ok); }
 
 // ---- The C exports -----------------------------------------------------------------
 
@@ -75,8 +73,9 @@ bool _IsWindowMode(void) { return standalone::engine.windowMode; }
 
 int32_t _IsWindowed(void) { return standalone::engine.presentParams.Windowed; }
 
-HRESULT _QRV3DChangeWindowSize(ViewHandle, int32_t, int32_t, bool) {
-    return E_NOTIMPL; // the StandaloneEngine's window-size change is not there yet
+HRESULT _QRV3DChangeWindowSize(ViewHandle, int32_t width, int32_t height, bool reset) {
+    // The StandaloneEngine's back buffer, whatever the handle.
+    return standalone::ChangeWindowSize(width, height, reset);
 }
 
 void _QRV3DEffect(ViewHandle view, int32_t type, int32_t value) {
@@ -104,8 +103,13 @@ void _QRV3DFillMode(ViewHandle view) {
     if (ReliefView *v = FindView(view)) v->ToggleFill();
 }
 
-HRESULT _QRV3DGet3DImage(ViewHandle view, HGLOBAL depthDib, HGLOBAL, const char *photoPath) {
-    if (view == 1) return E_NOTIMPL; // the StandaloneEngine's mesh is not there yet
+HRESULT _QRV3DGet3DImage(ViewHandle view, HGLOBAL depthDib, HGLOBAL colourDib,
+                         const char *photoPath) {
+    if (view == 1) {
+        return qrv::Guarded<HRESULT>(E_FAIL, E_OUTOFMEMORY, [&] {
+            return standalone::BuildMeshFromImages(depthDib, colourDib);
+        });
+    }
     ReliefView *v = FindView(view);
     if (!v) return E_INVALIDARG;
     return qrv::Guarded<HRESULT>(E_FAIL, E_OUTOFMEMORY,
@@ -129,6 +133,7 @@ ViewHandle _QRV3DInit(HWND window, const char *vertexShaderFile, const char *pix
             qrv::ReportFailure("WinMain InitDXGraphics", hr);
             return 0;
         }
+        standalone::InitD3DObject();
         return 1;
     });
 }
@@ -143,13 +148,21 @@ void _QRV3DMoveEye(ViewHandle view, float dx, float dy, float dz) {
     if (ReliefView *v = FindView(view)) v->MoveEye(dx, dy, dz);
 }
 
-HRESULT _QRV3DReadQ3DFile(ViewHandle view, const char *) {
-    if (view != 1 && !FindView(view)) return E_INVALIDARG;
-    return E_NOTIMPL; // model files are not there yet
+HRESULT _QRV3DReadQ3DFile(ViewHandle view, const char *path) {
+    if (view == 1) {
+        return qrv::Guarded<HRESULT>(E_FAIL, E_OUTOFMEMORY,
+                                     [&] { return standalone::ReadQ3DFile(path); });
+    }
+    ReliefView *v = FindView(view);
+    if (!v) return E_INVALIDARG;
+    return qrv::Guarded<HRESULT>(E_FAIL, E_OUTOFMEMORY, [&] {
+        v->ReadModel(path);
+        return S_OK;
+    });
 }
 
 bool _QRV3DRender(ViewHandle view) {
-    if (view == 1) return false; // the StandaloneEngine's frame is not there yet
+    if (view == 1) return qrv::Guarded<bool>(false, false, [] { return standalone::Render(); });
     ReliefView *v = FindView(view);
     if (!v) return false;
     return qrv::Guarded<bool>(false, false, [&] {
@@ -163,7 +176,10 @@ bool _QRV3DRender(ViewHandle view) {
 }
 
 HRESULT _QRV3DSetTexture(ViewHandle view, const char *path) {
-    if (view == 1) return E_NOTIMPL; // the StandaloneEngine's texture is not there yet
+    if (view == 1) {
+        return qrv::Guarded<HRESULT>(E_FAIL, E_OUTOFMEMORY,
+                                     [&] { return standalone::SetTexture(path); });
+    }
     ReliefView *v = FindView(view);
     if (!v) return E_INVALIDARG;
     return qrv::Guarded<HRESULT>(E_FAIL, E_OUTOFMEMORY, [&] {
@@ -179,12 +195,7 @@ void _QRV3DSetThreshold(ViewHandle view, int32_t level) {
 void _QRV3DShadeMode(ViewHandle, int32_t mode) {
     // Acts on the StandaloneEngine's device whatever the handle; a ReliefView's
     // drawing never changes through it.
-    IDirect3DDevice9 *device = standalone::engine.device;
-    if (!device) return;
-    if (mode == 1)
-        device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
-    else if (mode == 2)
-        device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
+    standalone::SetShadeMode(mode);
 }
 
 void _QRV3DTerm(ViewHandle view) {
@@ -198,9 +209,19 @@ void _QRV3DTerm(ViewHandle view) {
     }
 }
 
-HRESULT _QRV3DWriteQ3DFile(ViewHandle view, HGLOBAL, HGLOBAL, const char *) {
-    if (view != 1 && !FindView(view)) return E_INVALIDARG;
-    return E_NOTIMPL; // model files are not there yet
+HRESULT _QRV3DWriteQ3DFile(ViewHandle view, HGLOBAL depthDib, HGLOBAL colourDib,
+                           const char *path) {
+    if (view == 1) {
+        return qrv::Guarded<HRESULT>(E_FAIL, E_OUTOFMEMORY, [&] {
+            return standalone::WriteQ3DFile(depthDib, colourDib, path);
+        });
+    }
+    ReliefView *v = FindView(view);
+    if (!v) return E_INVALIDARG;
+    return qrv::Guarded<HRESULT>(E_FAIL, E_OUTOFMEMORY, [&] {
+        v->WriteModel(depthDib, path); // the colour image is not used on this road
+        return S_OK;
+    });
 }
 
 #ifdef QRV_MIDI_PENDING

@@ -6,17 +6,6 @@ namespace qrv::standalone {
 
 StandaloneEngine engine;
 
-namespace {
-
-template <typename T> void ReleaseAndClear(T *&object) {
-    if (object) {
-        object->Release();
-        object = nullptr;
-    }
-}
-
-} // namespace
-
 bool ReleaseDXGraphics() {
     ReleaseAndClear(engine.pixelShader);
     ReleaseAndClear(engine.vertexShader);
@@ -36,8 +25,5 @@ void ResetEye() {
     const D3DXVECTOR3 &e = engine.eye;
     engine.eyeDistance = std::sqrt(e.x * e.x + e.y * e.y + e.z * e.z);
 }
-
-// Set-up of the engine's device, shaders and default model is not there yet.
-HRESULT InitDXGraphics(HWND, const char *, const char *) { return E_NOTIMPL; }
 
 } // namespace qrv::standalone

@@ -1,6 +1,14 @@
 // The StandaloneEngine: the library's second, window-independent engine, reached
 // with ViewHandle 1. Its whole state is one module-wide record with static
-// initial values; its routines are free functions over that record.
+// initial values; its routines are free functions over that record, each
+// returning an HRESULT and reporting its own failures through ReportFailure, so a
+// failure shows a chain of messages, innermost first.
+//
+// The road: _QRV3DInit(window, vertexShaderFile, pixelShaderFile) runs
+// InitDXGraphics (device selection, device, viewport, vertex declaration, the
+// default model, the two shaders) and InitD3DObject; _QRV3DGet3DImage(1, ...)
+// builds the mesh (mesh.h); _QRV3DRender(1) recovers a lost device and draws a
+// frame through the shaders; _QRV3DTerm(1) releases everything.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +52,7 @@ struct StandaloneEngine {
     IDirect3DVertexBuffer9 *positionBuffer = nullptr;
     IDirect3DVertexBuffer9 *colorBuffer = nullptr;
     IDirect3DVertexBuffer9 *texCoordBuffer = nullptr;
+    // 16-bit indices while the mesh has at most 65,536 vertices, else 32-bit.
     IDirect3DIndexBuffer9 *indexBuffer = nullptr;
 
     uint32_t vertexCount = 8;
@@ -59,15 +68,72 @@ struct StandaloneEngine {
 // The one record of the loaded library.
 extern StandaloneEngine engine;
 
+// Releases a reference the record holds and sets it to null; nothing when null.
+template <typename T> void ReleaseAndClear(T *&object) {
+    if (object) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+// ---- Device selection (device_selection.cpp) ---------------------------------------
+
+// Settles the device type (HAL, else REF), both present-parameter sets and the
+// full-screen display mode, asking engine.d3d. adapter and deviceType receive
+// what to create the device with.
+HRESULT SelectD3DDevice(HWND window, UINT *adapter, D3DDEVTYPE *deviceType);
+HRESULT CheckDeviceCaps(const D3DCAPS9 &caps);
+HRESULT SelectAdapterFormat(HWND window, UINT adapter, D3DDEVTYPE deviceType,
+                            D3DDISPLAYMODE displayMode);
+HRESULT SelectDepthStencilFormat(UINT adapter, D3DDEVTYPE deviceType, D3DDISPLAYMODE displayMode);
+HRESULT SelectRenderTexterFormat(UINT adapter, D3DDEVTYPE deviceType, D3DDISPLAYMODE displayMode);
+HRESULT SelectMultiSampleType(UINT adapter, D3DDEVTYPE deviceType);
+HRESULT SelectDisplayMode(UINT adapter);
+
+// ---- Set-up and tear-down (setup.cpp) ------------------------------------------------
+
+// Sets the engine up for a window: Direct3D object, device selection, device,
+// viewport, vertex declaration, the default model "default.q3d" of the current
+// directory (set-up goes on without it) and the two shaders. A set-up that is
+// already there is released first. On failure the objects made so far stay
+// until ReleaseDXGraphics.
+HRESULT InitDXGraphics(HWND window, const char *vertexShaderFile, const char *pixelShaderFile);
+
+// The fixed render states, after set-up and after every reset. Returns 0.
+HRESULT InitD3DObject();
+
 // Releases every object the record holds, each reference set to null, so it may
 // run twice. The flags, counts and eye keep their values. Returns true.
 bool ReleaseDXGraphics();
 
+// _QRV3DRestoreDevice: after a lost frame, waits 100 ms and resets the device
+// once it can be. *ok stays true while the device is only lost (the host keeps
+// drawing) and turns false on any other failure.
+HRESULT RestoreDevice(bool *ok);
+
+// _QRV3DChangeWindowSize: records the back-buffer size of a windowed set-up and,
+// when reset is set and the device is not lost, resets the device to it.
+HRESULT ChangeWindowSize(int32_t width, int32_t height, bool reset);
+
 // The eye back to (0, 3, -4) at distance 5.
 void ResetEye();
 
-// Sets the engine up for a window with a vertex and a pixel shader file. Not
-// there yet: gives E_NOTIMPL and creates nothing.
-HRESULT InitDXGraphics(HWND window, const char *vertexShaderFile, const char *pixelShaderFile);
+// ---- Frames (frame.cpp) ----------------------------------------------------------------
+
+// One frame of the mesh through the shaders, presented to the window. A lost
+// device at Present sets deviceLost and counts as success.
+HRESULT RenderDXGraphics();
+
+// _QRV3DRender(1): recovery first, then a frame. True when a frame was drawn, or
+// while the device is only lost.
+bool Render();
+
+// _QRV3DSetTexture(1, path): the pixel shader of "texture.ps" beside the host
+// program (the one in use stays when that file is missing or does not assemble)
+// and a texture from the picture file. Returns the texture load's result.
+HRESULT SetTexture(const char *path);
+
+// _QRV3DShadeMode: 1 flat, 2 Gouraud, on the engine's device when there is one.
+void SetShadeMode(int32_t mode);
 
 } // namespace qrv::standalone
