@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 
 namespace qrv::win32 {
@@ -57,7 +58,8 @@ std::string_view Unquote(std::string_view v)
 
 bool HasLineBreak(std::string_view s)
 {
-    return s.find_first_of("\r\n") != std::string_view::npos;
+    // Two plain searches: find_first_of would test the set once per character.
+    return s.find('\n') != std::string_view::npos || s.find('\r') != std::string_view::npos;
 }
 
 DWORD CopyCut(std::string_view text, char *buffer, DWORD size)
@@ -173,12 +175,20 @@ bool ProfileFile::Load(const std::string &path)
     if (fstat(file.Get(), &status) != 0 || S_ISDIR(status.st_mode)) {
         return false;
     }
-    std::string text;
+    // Read without zero-filling first: a model file may be tens of megabytes.
+    size_t capacity = static_cast<size_t>(status.st_size) + 4096;
+    size_t done = 0;
     try {
-        text.resize(static_cast<size_t>(status.st_size));
-        size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = read(file.Get(), text.data() + done, text.size() - done);
+        auto text = std::make_unique_for_overwrite<char[]>(capacity);
+        while (true) {
+            if (done == capacity) {
+                // The file grew since its size was taken: read on to its end.
+                auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+                std::memcpy(larger.get(), text.get(), done);
+                text = std::move(larger);
+                capacity *= 2;
+            }
+            const ssize_t n = read(file.Get(), text.get() + done, capacity - done);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -190,24 +200,8 @@ bool ProfileFile::Load(const std::string &path)
             }
             done += static_cast<size_t>(n);
         }
-        text.resize(done);
-        // A file that grew since its size was taken is read to its end.
-        char more[4096];
-        while (true) {
-            const ssize_t n = read(file.Get(), more, sizeof more);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                return false;
-            }
-            if (n == 0) {
-                break;
-            }
-            text.append(more, static_cast<size_t>(n));
-        }
         sections_.clear();
-        Parse(text);
+        Parse(std::string_view(text.get(), done));
     } catch (const std::bad_alloc &) {
         sections_.clear();
         Parse({});
@@ -272,8 +266,9 @@ void ProfileFile::Parse(std::string_view text)
             newlineKnown = true;
         }
         const std::string_view trimmed = Trim(raw);
-        const size_t close = trimmed.rfind(']');
-        if (!trimmed.empty() && trimmed.front() == '[' && close != std::string_view::npos) {
+        const size_t close = !trimmed.empty() && trimmed.front() == '[' ? trimmed.rfind(']')
+                                                                        : std::string_view::npos;
+        if (close != std::string_view::npos) {
             Section section;
             section.name = std::string(Trim(trimmed.substr(1, close - 1)));
             Line header;
@@ -529,6 +524,49 @@ std::vector<std::string> ProfileFile::KeyNames(std::string_view sectionName) con
     return names;
 }
 
+bool ProfileFile::WriteTo(int fd) const
+{
+    // Through a buffer of its own size: a 50 MB model never exists twice in memory.
+    constexpr size_t kChunk = size_t{1} << 20;
+    std::string buffer;
+    buffer.reserve(kChunk);
+    bool ok = true;
+    auto put = [&](std::string_view text) {
+        if (buffer.size() + text.size() > kChunk) {
+            ok = ok && WriteAll(fd, buffer.data(), buffer.size());
+            buffer.clear();
+        }
+        if (text.size() >= kChunk) {
+            ok = ok && WriteAll(fd, text.data(), text.size());
+        } else {
+            buffer.append(text);
+        }
+    };
+    if (bom_) {
+        put(kBom);
+    }
+    const Line *last = nullptr;
+    for (const Section &section : sections_) {
+        if (!section.lines.empty()) {
+            last = &section.lines.back();
+        }
+    }
+    for (const Section &section : sections_) {
+        for (const Line &line : section.lines) {
+            put(line.text);
+            Eol eol = line.eol;
+            if (eol == Eol::None && &line != last) {
+                eol = newline_; // only the file's last line may go without
+            }
+            put(eol == Eol::CrLf ? "\r\n" : eol == Eol::Lf ? "\n" : "");
+            if (!ok) {
+                return false;
+            }
+        }
+    }
+    return ok && WriteAll(fd, buffer.data(), buffer.size());
+}
+
 bool ProfileFile::Save()
 {
     if (!readable_) {
@@ -538,34 +576,6 @@ bool ProfileFile::Save()
         return true;
     }
     try {
-        std::string out;
-        size_t total = bom_ ? kBom.size() : 0;
-        for (const Section &section : sections_) {
-            for (const Line &line : section.lines) {
-                total += line.text.size() + 2;
-            }
-        }
-        out.reserve(total);
-        if (bom_) {
-            out.append(kBom);
-        }
-        const Line *last = nullptr;
-        for (const Section &section : sections_) {
-            if (!section.lines.empty()) {
-                last = &section.lines.back();
-            }
-        }
-        for (const Section &section : sections_) {
-            for (const Line &line : section.lines) {
-                out.append(line.text);
-                Eol eol = line.eol;
-                if (eol == Eol::None && &line != last) {
-                    eol = newline_;
-                }
-                out.append(eol == Eol::CrLf ? "\r\n" : eol == Eol::Lf ? "\n" : "");
-            }
-        }
-
         // Through a symbolic link to the file it names, so that the link stays.
         std::string target = path_;
         struct stat status {};
@@ -586,9 +596,14 @@ bool ProfileFile::Save()
         if (file.Get() < 0) {
             return false;
         }
-        const bool written = WriteAll(file.Get(), out.data(), out.size()) &&
-                             (!exists || fchmod(file.Get(), status.st_mode & 07777) == 0) &&
-                             fsync(file.Get()) == 0;
+        bool written = false;
+        try {
+            written = WriteTo(file.Get()) &&
+                      (!exists || fchmod(file.Get(), status.st_mode & 07777) == 0) &&
+                      fsync(file.Get()) == 0;
+        } catch (const std::bad_alloc &) {
+            written = false; // the temporary file goes below
+        }
         if (!file.Close() || !written || rename(temporary.c_str(), target.c_str()) != 0) {
             unlink(temporary.c_str());
             return false;

@@ -102,6 +102,7 @@ private:
     };
 
     void Parse(std::string_view text);
+    bool WriteTo(int fd) const;
     static Line MakeLine(std::string text, Eol eol);
     void IndexSection(size_t index);
     void IndexSections();
