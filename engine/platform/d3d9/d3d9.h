@@ -1,7 +1,7 @@
 // A Direct3D 9-shaped graphics interface: the operations, records and codes that
 // the engine draws with, as abstract reference-counted classes. One implementation
-// runs them on OpenGL 3.3 core through EGL (d3d9_gl.cpp); tests may put a recording
-// stand-in in place of any interface.
+// runs them on OpenGL 4.5 core through EGL, offscreen (d3d9_gl.cpp and the gl_*
+// files beside it); tests may put a recording stand-in in place of any interface.
 //
 // Direct3D's conventions hold: left-handed coordinates, row vectors, clip z in
 // [0, 1], Direct3D 9 pixel centres and fill rule, clockwise front faces, default
@@ -116,6 +116,23 @@ enum D3DRENDERSTATETYPE : uint32_t {
     D3DRS_ALPHABLENDENABLE = 27,
     D3DRS_LIGHTING = 137,
     D3DRS_MULTISAMPLEANTIALIAS = 161,
+    D3DRS_SRCBLEND = 19,
+    D3DRS_DESTBLEND = 20,
+    D3DRS_COLORWRITEENABLE = 168,
+};
+
+// Blend factors for D3DRS_SRCBLEND and D3DRS_DESTBLEND.
+enum D3DBLEND : uint32_t {
+    D3DBLEND_ZERO = 1,
+    D3DBLEND_ONE = 2,
+    D3DBLEND_SRCCOLOR = 3,
+    D3DBLEND_INVSRCCOLOR = 4,
+    D3DBLEND_SRCALPHA = 5,
+    D3DBLEND_INVSRCALPHA = 6,
+    D3DBLEND_DESTALPHA = 7,
+    D3DBLEND_INVDESTALPHA = 8,
+    D3DBLEND_DESTCOLOR = 9,
+    D3DBLEND_INVDESTCOLOR = 10,
 };
 
 enum D3DZBUFFERTYPE : uint32_t { D3DZB_FALSE = 0, D3DZB_TRUE = 1, D3DZB_USEW = 2 };
@@ -139,12 +156,21 @@ enum D3DTEXTUREOP : uint32_t {
     D3DTOP_SELECTARG1 = 2,
     D3DTOP_SELECTARG2 = 3,
     D3DTOP_MODULATE = 4,
+    D3DTOP_MODULATE2X = 5,
+    D3DTOP_MODULATE4X = 6,
+    D3DTOP_ADD = 7,
+    D3DTOP_ADDSIGNED = 8,
+    D3DTOP_SUBTRACT = 10,
 };
 
 // Texture arguments (D3DTA_*).
 #define D3DTA_DIFFUSE 0x00000000u
 #define D3DTA_CURRENT 0x00000001u
 #define D3DTA_TEXTURE 0x00000002u
+#define D3DTA_TFACTOR 0x00000003u
+#define D3DTA_SPECULAR 0x00000004u
+#define D3DTA_COMPLEMENT 0x00000010u
+#define D3DTA_ALPHAREPLICATE 0x00000020u
 
 // D3DTSS_TEXCOORDINDEX flags, or-ed with the coordinate set index.
 #define D3DTSS_TCI_PASSTHRU 0x00000000u

@@ -86,12 +86,12 @@ std::string Argument(uint8_t arg, const std::string &stage) {
     case D3DTA_DIFFUSE: v = "qrv_d0"; break;
     case D3DTA_CURRENT: v = "current"; break;
     case D3DTA_TEXTURE: v = "texel" + stage; break;
-    case 4: v = "qrv_d1"; break;          // D3DTA_SPECULAR
-    case 3: v = "vec4(1.0)"; break;       // D3DTA_TFACTOR: the default factor, opaque white
+    case D3DTA_SPECULAR: v = "qrv_d1"; break;
+    case D3DTA_TFACTOR: v = "vec4(1.0)"; break; // the default factor, opaque white
     default: v = "vec4(0.0)"; break;      // D3DTA_TEMP and the rest
     }
-    if (arg & 0x20) v = "(" + v + ").aaaa"; // D3DTA_ALPHAREPLICATE
-    if (arg & 0x10) v = "(vec4(1.0) - " + v + ")"; // D3DTA_COMPLEMENT
+    if (arg & D3DTA_ALPHAREPLICATE) v = "(" + v + ").aaaa";
+    if (arg & D3DTA_COMPLEMENT) v = "(vec4(1.0) - " + v + ")";
     return v;
 }
 
@@ -102,11 +102,11 @@ std::string Operation(uint8_t op, const std::string &a1, const std::string &a2) 
     case D3DTOP_SELECTARG1: return a1;
     case D3DTOP_SELECTARG2: return a2;
     case D3DTOP_MODULATE: return a1 + " * " + a2;
-    case 5: return "clamp(" + a1 + " * " + a2 + " * 2.0, 0.0, 1.0)"; // MODULATE2X
-    case 6: return "clamp(" + a1 + " * " + a2 + " * 4.0, 0.0, 1.0)"; // MODULATE4X
-    case 7: return "clamp(" + a1 + " + " + a2 + ", 0.0, 1.0)";       // ADD
-    case 8: return "clamp(" + a1 + " + " + a2 + " - 0.5, 0.0, 1.0)"; // ADDSIGNED
-    case 10: return "clamp(" + a1 + " - " + a2 + ", 0.0, 1.0)";      // SUBTRACT
+    case D3DTOP_MODULATE2X: return "clamp(" + a1 + " * " + a2 + " * 2.0, 0.0, 1.0)";
+    case D3DTOP_MODULATE4X: return "clamp(" + a1 + " * " + a2 + " * 4.0, 0.0, 1.0)";
+    case D3DTOP_ADD: return "clamp(" + a1 + " + " + a2 + ", 0.0, 1.0)";
+    case D3DTOP_ADDSIGNED: return "clamp(" + a1 + " + " + a2 + " - 0.5, 0.0, 1.0)";
+    case D3DTOP_SUBTRACT: return "clamp(" + a1 + " - " + a2 + ", 0.0, 1.0)";
     default: return "current";
     }
 }

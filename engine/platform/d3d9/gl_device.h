@@ -217,6 +217,12 @@ struct ShaderVariants {
     uint64_t id = 0;
 };
 
+// A compiled GL shader stage, 0 when the source does not compile (logged).
+GLuintT CompileShader(unsigned stage, const std::string &source);
+// The GL shader object of a translated shader for the colour interpolation asked,
+// translated and compiled on first use; 0 when either step fails.
+GLuintT ShaderObject(ShaderVariants &variants, bool flat, unsigned stage);
+
 class GlVertexShader final : public DeviceChild<IDirect3DVertexShader9> {
 public:
     GlVertexShader(GlDevice *device, ShaderVariants variants);
@@ -331,7 +337,18 @@ private:
     bool PrepareProgram();
     void PrepareRasterState();
     bool PrepareTextures();
-    struct Program;
+    // A linked GL program with the uniform values it was last given.
+    struct Program {
+        GLuintT program = 0;
+        bool failed = false;
+        bool fixedVertex = true, fixedPixel = true;
+        uint64_t vertexShaderId = 0, pixelShaderId = 0;
+        uint32_t samplers = 0;
+        int worldViewProj = -1, worldView = -1, texMatrix = -1, pixelOffset = -1,
+            vertexConstants = -1, pixelConstants = -1;
+        uint64_t transformVersion = 0, viewportVersion = 0, vertexConstantVersion = 0,
+                 pixelConstantVersion = 0;
+    };
     Program *FindProgram();
     void UploadUniforms(Program &program);
 

@@ -9,6 +9,15 @@
 #include "gl_device.h"
 
 namespace qrv::d3d9 {
+namespace {
+
+// GL errors are sticky: drop older ones before a call whose own error matters.
+void ClearGlErrors() {
+    for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+    }
+}
+
+} // namespace
 
 // ---- Reference counting ------------------------------------------------------------
 template <class Interface>
@@ -159,6 +168,7 @@ HRESULT BufferStore::Unlock() {
 
 GLuintT BufferStore::Prepare() {
     if (!gl_) {
+        ClearGlErrors();
         glCreateBuffers(1, &gl_);
         glNamedBufferData(gl_, size_, nullptr, GL_STATIC_DRAW);
         if (glGetError() != GL_NO_ERROR) {
@@ -289,6 +299,7 @@ HRESULT GlTexture::UnlockRect(UINT level) {
 
 GLuintT GlTexture::Prepare() {
     if (!gl_) {
+        ClearGlErrors();
         glCreateTextures(GL_TEXTURE_2D, 1, &gl_);
         glTextureStorage2D(gl_, 1, format_.internalFormat, static_cast<GLsizei>(width_),
                            static_cast<GLsizei>(height_));
