@@ -91,9 +91,11 @@ TEST_F(TextureFromFile, FormatFollowsAlphaAndContentNotTheName)
 {
     PngSpec withAlpha;
     withAlpha.width = 2;
+    withAlpha.height = 2;
     withAlpha.colorType = PNG_COLOR_TYPE_RGBA;
-    withAlpha.rows = {{255, 0, 0, 128, 0, 0, 255, 255}};
+    withAlpha.rows = {{255, 0, 0, 128, 0, 0, 255, 255}, {1, 2, 3, 4, 5, 6, 7, 8}};
     PngSpec opaque = withAlpha;
+    opaque.height = 1;
     opaque.colorType = PNG_COLOR_TYPE_RGB;
     opaque.rows = {{255, 0, 0, 0, 0, 255}};
     Bytes bgrx(8 * 8 * 4, 200);
@@ -117,6 +119,11 @@ TEST_F(TextureFromFile, FormatFollowsAlphaAndContentNotTheName)
         if (c.format == D3DFMT_A8R8G8B8) {
             EXPECT_EQ(fake->Texel(0, 0)[2], 255);
             EXPECT_EQ(fake->Texel(0, 0)[3], 128);
+            // The second row at the texture's pitch: B,G,R,A of (5, 6, 7, 8).
+            EXPECT_EQ(fake->Texel(1, 1)[0], 7);
+            EXPECT_EQ(fake->Texel(1, 1)[2], 5);
+            EXPECT_EQ(fake->Texel(1, 1)[3], 8);
+            EXPECT_EQ(fake->memory[fake->pitch + 8], 0xCD); // the padding after row 0
         }
         texture->Release();
     }
