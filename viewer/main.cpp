@@ -4,12 +4,14 @@
 //
 // With a photo (a BMP or JPEG file), it is opened at start as Open... would.
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 
 #include "smoke_grab.h"
 #include "tovelle_form.h"
@@ -68,7 +70,14 @@ int main(int argc, char *argv[]) {
     if (arguments.size() == 2) {
         const QString photo = arguments.at(1);
         QTimer::singleShot(0, form.get(), [&form, photo] {
-            form->RunHandler([&] { form->PhotoChosen(form->Open1, photo); });
+            form->RunHandler([&] {
+                // The open dialog only offers files that exist; a name typed on the
+                // command line is checked here instead.
+                if (!QFileInfo(photo).isFile()) {
+                    throw std::runtime_error("Cannot open file \"" + photo.toStdString() + "\".");
+                }
+                form->PhotoChosen(form->Open1, photo);
+            });
         });
     }
     tovelle::ArmSmokeGrab(*form);
