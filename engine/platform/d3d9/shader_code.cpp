@@ -621,7 +621,12 @@ bool ShaderValidator::CheckDeclaration(const ShaderInstruction &ins, std::string
     if (d.shift != 0 || (d.modifiers & kResultSaturate)) {
         return Fail(error, "dcl " + name + " takes no result modifier");
     }
-    if (vertex_ && d.modifiers != 0) return Fail(error, "dcl " + name + " takes no modifier");
+    if ((vertex_ && d.modifiers != 0) || (d.modifiers & ~(kResultPartialPrecision | kResultCentroid))) {
+        return Fail(error, "dcl " + name + " takes no such modifier");
+    }
+    // Bits a declaration token of this kind does not use must be clear.
+    DWORD used = d.type == D3DSPR_SAMPLER ? 0xF8000000u : vertex_ ? 0x800F001Fu : 0x80000000u;
+    if (ins.declaration & ~used) return Fail(error, "dcl " + name + " sets unknown declaration bits");
     if (d.type == D3DSPR_SAMPLER) {
         uint8_t kind = ins.SamplerType();
         if (kind != D3DSTT_2D && kind != D3DSTT_CUBE && kind != D3DSTT_VOLUME) {
@@ -810,6 +815,16 @@ bool ShaderValidator::Check(const ShaderInstruction &ins, std::string *error) {
         return Fail(error, "unknown texld variant");
     }
     if (ins.opcode != D3DSIO_TEX && ins.control != 0) return Fail(error, std::string("'") + name + "' takes no controls");
+    bool pixel1x = !vertex_ && major_ < 2;
+    bool textureOp = IsTextureOpcode(ins.opcode);
+    if (ins.coissue) {
+        if (!pixel1x) return Fail(error, "co-issue (+) is only for ps_1_x");
+        bool arithmetic = !textureOp && ins.opcode != D3DSIO_NOP && ins.opcode != D3DSIO_PHASE &&
+                          ins.opcode != D3DSIO_DEF;
+        if (!previousArithmetic_ || !arithmetic) {
+            return Fail(error, "a co-issued instruction (+) must pair with an arithmetic instruction before it");
+        }
+    }
     if (ins.opcode == D3DSIO_DCL) return CheckDeclaration(ins, error);
     if (ins.opcode == D3DSIO_DEF || ins.opcode == D3DSIO_DEFI || ins.opcode == D3DSIO_DEFB) {
         return CheckDefinition(ins, error);
@@ -820,14 +835,6 @@ bool ShaderValidator::Check(const ShaderInstruction &ins, std::string *error) {
         return Fail(error, std::string("'") + name + "' has the wrong number of operands");
     }
 
-    bool pixel1x = !vertex_ && major_ < 2;
-    bool textureOp = IsTextureOpcode(ins.opcode);
-    if (ins.coissue) {
-        if (!pixel1x) return Fail(error, "co-issue (+) is only for ps_1_x");
-        if (!previousArithmetic_ || textureOp) {
-            return Fail(error, "a co-issued instruction (+) must pair with an arithmetic instruction before it");
-        }
-    }
     if (pixel1x && ins.opcode == D3DSIO_PHASE) {
         if (phaseSeen_) return Fail(error, "phase appears twice");
         phaseSeen_ = true;

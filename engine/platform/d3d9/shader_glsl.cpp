@@ -520,7 +520,11 @@ std::string Translator::Assemble() {
 bool Translator::Run(TranslatedShader *out, std::string *error) {
     if (!Collect(error)) return false;
     if (pixel1x_) temps_ |= 1u; // r0 is the colour a ps_1_x shader leaves
-    const auto &instructions = program_.instructions;
+    // Comments take no part, not even between a co-issued pair.
+    std::vector<ShaderInstruction> instructions;
+    for (const ShaderInstruction &ins : program_.instructions) {
+        if (ins.opcode != D3DSIO_COMMENT) instructions.push_back(ins);
+    }
     for (size_t i = 0; i < instructions.size(); ++i) {
         bool pair = i + 1 < instructions.size() && instructions[i + 1].coissue;
         if (!pair) {

@@ -653,7 +653,6 @@ bool LineAssembler::Instruction(std::string_view line, ShaderInstruction *ins, s
     }
 
     // Instruction modifiers: _sat, _pp, _centroid, _x2, _x4, _x8, _d2, _d4, _d8.
-    DestinationParameter parsed;
     uint8_t resultModifiers = 0;
     int8_t shift = 0;
     while (!modifiers.empty()) {

@@ -133,6 +133,12 @@ TEST(ShaderTranslate, RefusesProgramsTheLayerCannotRun) {
         {"tex in a vertex shader", {0xFFFE0101, 0x00000042, 0x800F0000, end}, "'tex' is not available in vs_1_1"},
         {"_sat in a vertex shader", {0xFFFE0101, 0x00000001, 0xC01F0000, 0xA0E40000, end}, "_sat is not available"},
         {"writing an input", {0xFFFF0101, 0x00000001, 0x900F0000, 0xA0E40000, end}, "v0 cannot be written"},
+        {"co-issued definition", {0xFFFF0101, 0x40000051, 0xA00F0000, 0, 0, 0, 0, end}, "must pair"},
+        {"declaration with an unknown modifier",
+         {0xFFFF0200, 0x0200001F, 0x80000000, 0x90A20001, 0x02000001, 0x800F0800, 0xA0E40000, end},
+         "takes no such modifier"},
+        {"declaration with unknown bits", {0xFFFF0200, 0x0200001F, 0x80000005, 0xB00F0000, 0x02000001,
+                                           0x800F0800, 0xA0E40000, end}, "unknown declaration bits"},
         {"ps_1_1 texture instruction after arithmetic",
          {0xFFFF0101, 0x00000001, 0x800F0000, 0xA0E40000, 0x00000042, 0xB00F0000, end}, "follows an arithmetic"},
     };
