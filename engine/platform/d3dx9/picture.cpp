@@ -127,15 +127,23 @@ HRESULT DecodePictureInto(const void *bytes, size_t size, const PictureInfo &inf
     if (format != info.format) {
         return E_INVALIDARG;
     }
-    switch (format) {
-    case PictureFormat::Bmp:
-        return codecs::DecodeBmp(b, size, dest, pitch);
-    case PictureFormat::Jpeg:
+    if (format == PictureFormat::Jpeg) {
+        // The decoder itself checks that the size is one it can make.
         return codecs::DecodeJpeg(b, size, info.width, info.height, dest, pitch);
-    case PictureFormat::Png:
-        return codecs::DecodePng(b, size, dest, pitch);
     }
-    return E_INVALIDARG;
+    // The other decoders write the picture's own size: info must say the same, or
+    // dest may be too small for it.
+    PictureInfo own;
+    const HRESULT read = format == PictureFormat::Bmp ? codecs::ReadBmpInfo(b, size, &own)
+                                                      : codecs::ReadPngInfo(b, size, &own);
+    if (FAILED(read)) {
+        return read;
+    }
+    if (own.width != info.width || own.height != info.height) {
+        return E_INVALIDARG;
+    }
+    return format == PictureFormat::Bmp ? codecs::DecodeBmp(b, size, dest, pitch)
+                                        : codecs::DecodePng(b, size, dest, pitch);
 }
 
 HRESULT DecodePicture(const void *bytes, size_t size, Picture *picture)

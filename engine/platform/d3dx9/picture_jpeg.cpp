@@ -96,6 +96,19 @@ HRESULT DecodeJpeg(const uint8_t *bytes, size_t size, uint32_t width, uint32_t h
     if (pitch > static_cast<size_t>(INT32_MAX)) {
         return E_INVALIDARG;
     }
+    // Only the picture's own size or one of its reductions: for any other size the
+    // decoder would fill less than width x height and leave the rest unwritten.
+    bool madeSize = width == static_cast<uint32_t>(header.width) &&
+                    height == static_cast<uint32_t>(header.height);
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    for (int i = 0; !madeSize && factors != nullptr && i < count; ++i) {
+        madeSize = width == static_cast<uint32_t>(TJSCALED(header.width, factors[i])) &&
+                   height == static_cast<uint32_t>(TJSCALED(header.height, factors[i]));
+    }
+    if (!madeSize) {
+        return E_INVALIDARG;
+    }
     const auto length = static_cast<unsigned long>(size);
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);

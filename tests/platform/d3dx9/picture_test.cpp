@@ -423,6 +423,19 @@ TEST(PictureDecode, WritesRowsAtThePitchAndNothingBetween)
                                            4,    5,    6,    255,  0xEE, 0xEE, 0xEE, 0xEE};
     EXPECT_EQ(dest, expected);
     EXPECT_EQ(DecodePictureInto(file.data(), file.size(), info, dest.data(), 7), E_INVALIDARG);
+    // A size that is not the picture's own would not fit what the decoder writes.
+    PictureInfo smaller = info;
+    smaller.height = 1;
+    EXPECT_EQ(DecodePictureInto(file.data(), file.size(), smaller, dest.data(), pitch),
+              E_INVALIDARG);
+    const Bytes jpeg = MakeJpeg(Bytes(64 * 64 * 4, 0x40), 64, 64, TJSAMP_420, 90);
+    PictureInfo odd;
+    ASSERT_EQ(ReadPictureInfo(jpeg.data(), jpeg.size(), &odd), S_OK);
+    odd.width = 41; // the decoder makes 64 x k / 8 only
+    odd.height = 41;
+    std::vector<uint8_t> jpegDest(64 * 64 * 4);
+    EXPECT_EQ(DecodePictureInto(jpeg.data(), jpeg.size(), odd, jpegDest.data(), 64 * 4),
+              E_INVALIDARG);
 }
 
 TEST(PictureDecode, UnknownOrEmptyInput)
