@@ -72,12 +72,31 @@ TEST_F(SetUpTest, MakesDeviceViewportDeclarationAndShaders) {
     EXPECT_EQ(vs->tokens, Assembled(kVertexShaderText));
     EXPECT_EQ(ps->tokens, Assembled(kPixelShaderText));
 
-    // No "default.q3d" here: no mesh, and the counts at load.
+    // No "default.q3d" here: no mesh, and a frame draws none.
     EXPECT_EQ(engine.positionBuffer, nullptr);
     EXPECT_EQ(engine.indexBuffer, nullptr);
-    EXPECT_EQ(engine.vertexCount, 8u);
-    EXPECT_EQ(engine.triangleCount, 12u);
     EXPECT_EQ(engine.texture, nullptr);
+    recorder().calls.clear();
+    EXPECT_TRUE(_QRV3DRender(1));
+    EXPECT_EQ(recorder().Count("DrawIndexedPrimitive"), 0u);
+}
+
+TEST_F(SetUpTest, DefaultModelOfTheCurrentDirectory) {
+    // A model written from a 1 x 1 depth image, as "default.q3d" here.
+    ASSERT_EQ(Init(), 1);
+    Block depth(GreyDib(1, 1, [](int, int) { return 255u; }));
+    ASSERT_EQ(_QRV3DWriteQ3DFile(1, depth.get(), nullptr, dir.Path("default.bmp").c_str()), S_OK);
+    _QRV3DTerm(1);
+
+    ASSERT_EQ(Init(), 1);
+    EXPECT_NE(engine.positionBuffer, nullptr);
+    EXPECT_NE(engine.indexBuffer, nullptr);
+    EXPECT_EQ(engine.vertexCount, 16u);
+    EXPECT_EQ(engine.triangleCount, 18u);
+    EXPECT_TRUE(sink.messages.empty());
+    recorder().calls.clear();
+    EXPECT_TRUE(_QRV3DRender(1));
+    EXPECT_EQ(recorder().Count("DrawIndexedPrimitive(4, 0, 0, 16, 0, 18)"), 1u);
 }
 
 TEST_F(SetUpTest, SoftwareVertexProcessingWhenHardwareIsRefused) {
