@@ -111,6 +111,20 @@ private:
 
 bool Translator::Collect(std::string *error) {
     for (const ShaderInstruction &ins : program_.instructions) {
+        // Integer, boolean and loop registers serve flow control, which this layer
+        // does not run.
+        for (unsigned i = 0; i < ins.sourceCount; ++i) {
+            const SourceParameter &src = ins.sources[i];
+            bool flow = src.type == D3DSPR_CONSTINT || src.type == D3DSPR_CONSTBOOL || src.type == D3DSPR_LOOP ||
+                        src.type == D3DSPR_LABEL || src.type == D3DSPR_PREDICATE ||
+                        (src.relative && src.address.type != D3DSPR_ADDR);
+            if (flow) {
+                *error = "register " + ShaderRegisterName(version_, src.relative ? src.address.type : src.type,
+                                                          src.relative ? src.address.number : src.number) +
+                         " serves flow control, which this layer does not run";
+                return false;
+            }
+        }
         if (ins.opcode == D3DSIO_DCL) {
             const DestinationParameter &d = ins.destination;
             if (d.type == D3DSPR_SAMPLER && ins.SamplerType() != D3DSTT_2D) {
@@ -389,6 +403,8 @@ bool Translator::Statement(const ShaderInstruction &ins, std::string *error) {
     case D3DSIO_COMMENT:
     case D3DSIO_DCL:
     case D3DSIO_DEF:
+    case D3DSIO_DEFI:
+    case D3DSIO_DEFB:
     case D3DSIO_NOP:
     case D3DSIO_PHASE: return true;
     case D3DSIO_TEXKILL: {

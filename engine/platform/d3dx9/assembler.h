@@ -9,6 +9,13 @@
 // Programs are validated as Direct3D validates them (see ShaderValidator).
 //
 // Every failure names its line: "<file>(<line>): error: <what>".
+//
+// D3DXAssembleShaderFromFileA (d3dx9.h) reads the whole file and assembles it as
+// AssembleShaderText does. A file that cannot be opened or read gives
+// D3DXERR_INVALIDDATA like bad text, with "<file>: error: cannot open the file
+// (<reason>)"; a null path or a null shader pointer gives D3DERR_INVALIDCALL;
+// defines or an include handler give E_NOTIMPL (there is no preprocessor); flags
+// are not looked at. On any failure *shader is null.
 #pragma once
 
 #include <string>
