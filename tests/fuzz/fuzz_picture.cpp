@@ -8,7 +8,7 @@
 
 namespace {
 // Large enough for every layout, small enough to keep each run fast.
-constexpr uint64_t kMaxFuzzPixels = uint64_t{1} << 20;
+constexpr uint64_t kMaxFuzzPixels = uint64_t{1} << 18;
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
