@@ -1,5 +1,6 @@
 #include "view/depth_image.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qrv {
@@ -136,6 +137,27 @@ void DepthImage::GreyRow(int32_t memoryRow, uint8_t *grey) const {
     default:
         break;
     }
+}
+
+void DepthImage::MapRow(int32_t memoryRow, const float (&valueOfGrey)[256], float *out) const {
+    if (!valid_ || memoryRow < 0 || memoryRow >= height_) return;
+    if (bitCount_ == 8) {
+        const int32_t fileRow = topDown_ ? height_ - 1 - memoryRow : memoryRow;
+        const uint64_t start = pixelOffset_ + uint64_t{stride_} * static_cast<uint64_t>(fileRow);
+        if (start <= size_ && size_ - start >= static_cast<uint64_t>(width_)) {
+            if (mappedTable_ != valueOfGrey) {
+                for (int i = 0; i < 256; ++i) valueOfIndex_[i] = valueOfGrey[greyOfIndex_[i]];
+                mappedTable_ = valueOfGrey;
+            }
+            const uint8_t *row = data_ + start;
+            for (int32_t c = 0; c < width_; ++c) out[c] = valueOfIndex_[row[c]];
+            return;
+        }
+    }
+    // Other depths, and rows cut off by the block's end.
+    scratch_.resize(static_cast<size_t>(width_));
+    GreyRow(memoryRow, scratch_.data());
+    for (int32_t c = 0; c < width_; ++c) out[c] = valueOfGrey[scratch_[static_cast<size_t>(c)]];
 }
 
 } // namespace qrv

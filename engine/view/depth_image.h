@@ -5,13 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "qrv.h"
 
 namespace qrv {
 
 class DepthImage {
-  public:
+public:
     // Locks the block for the lifetime of this object. A null or unlockable block,
     // one too short for its header and colour table, and a kind of image that is
     // not read (compressed, 16 bits per pixel, an unknown header) leave valid()
@@ -33,6 +34,10 @@ class DepthImage {
     // of the block read as zero.
     void GreyRow(int32_t memoryRow, uint8_t *grey) const;
 
+    // The same row with each grey level mapped through valueOfGrey, into
+    // out[0 .. width()): one table lookup a pixel for 8-bit images.
+    void MapRow(int32_t memoryRow, const float (&valueOfGrey)[256], float *out) const;
+
     // The 8-bit layout the engine has always read directly: 8 bits per pixel, a
     // 40-byte header, a full 256-entry table and bottom-up rows. Then pixels(),
     // colourTable() and rowStride() may be used with SampleDepth.
@@ -41,7 +46,7 @@ class DepthImage {
     const uint8_t *colourTable() const { return table_; }
     int32_t rowStride() const { return static_cast<int32_t>(stride_); }
 
-  private:
+private:
     HGLOBAL block_ = nullptr;
     const uint8_t *data_ = nullptr;
     size_t size_ = 0;
@@ -57,6 +62,10 @@ class DepthImage {
     size_t pixelOffset_ = 0;
     size_t stride_ = 0;
     uint8_t greyOfIndex_[256] = {};
+    // valueOfGrey through the colour table, for the last table MapRow was given.
+    mutable const float *mappedTable_ = nullptr;
+    mutable float valueOfIndex_[256] = {};
+    mutable std::vector<uint8_t> scratch_;
 };
 
 } // namespace qrv

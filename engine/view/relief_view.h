@@ -13,7 +13,7 @@ namespace qrv {
 class DepthImage;
 
 class ReliefView {
-  public:
+public:
     explicit ReliefView(HWND window);
     // The one virtual operation: releases everything the view holds.
     virtual ~ReliefView();
@@ -75,9 +75,10 @@ class ReliefView {
     float tearThreshold;
     char modelPath[260];
 
-  private:
+private:
     void SetRenderStates();
-    void MakeStripBuffer(int64_t width, int64_t height, const DepthImage *image, int32_t percent);
+    void MakeStripBuffer(int64_t width, int64_t height, const DepthImage *image, int32_t percent,
+                         IDirect3DVertexBuffer9 *previous);
 };
 
 // The vertex of the strip buffer: position, diffuse colour, texture coordinates.

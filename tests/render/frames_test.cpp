@@ -48,7 +48,7 @@ struct Outcome {
 };
 
 class RenderProgramTest : public ::testing::Test {
-  protected:
+protected:
     Outcome Render(const std::string &arguments) {
         const std::string errFile = dir.Path("stderr.txt");
         const std::string command =

@@ -26,7 +26,7 @@ struct CapturingSink : trace::Sink {
 };
 
 class ExportsTest : public ViewTest {
-  protected:
+protected:
     void TearDown() override {
         standalone::ReleaseDXGraphics();
         standalone::engine = standalone::StandaloneEngine{};
@@ -247,7 +247,6 @@ TEST_F(ExportsTest, HandlesThatAreNoLiveView) {
     EXPECT_EQ(recorder().liveObjects, live);
     EXPECT_FALSE(standalone::engine.rotating);
     EXPECT_TRUE(standalone::engine.solidFill);
-
 }
 
 TEST_F(ExportsTest, ReportFailureTracesFromTheEngineSource) {

@@ -11,7 +11,7 @@ namespace qrv::testing {
 namespace {
 
 class EyeTest : public ViewTest {
-  protected:
+protected:
     void TearDown() override {
         standalone::engine = standalone::StandaloneEngine{};
         ViewTest::TearDown();

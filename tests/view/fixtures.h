@@ -91,7 +91,7 @@ inline std::vector<uint8_t> DibBytes(const DibSpec &spec) {
 
 // A movable block holding bytes, freed with the object.
 class Block {
-  public:
+public:
     explicit Block(const std::vector<uint8_t> &bytes) {
         handle_ = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
         if (handle_ && !bytes.empty()) {
@@ -107,7 +107,7 @@ class Block {
     Block &operator=(const Block &) = delete;
     HGLOBAL get() const { return handle_; }
 
-  private:
+private:
     HGLOBAL handle_ = nullptr;
 };
 
@@ -150,7 +150,7 @@ inline std::vector<uint8_t> Bmp24File(int width, int height,
 
 // A folder of its own under the system's temporary folder, removed with the object.
 class TempDir {
-  public:
+public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "qrv-view-XXXXXX").string();
         if (mkdtemp(pattern.data())) path_ = pattern;
@@ -174,7 +174,7 @@ class TempDir {
         return (std::filesystem::path(path_) / name).string();
     }
 
-  private:
+private:
     std::string path_;
 };
 

@@ -35,6 +35,8 @@ struct Recorder {
     bool direct3dAvailable = true;
     // Texture size limit reported in the caps.
     DWORD maxTextureSize = 8192;
+    // Buffers longer than this are refused with E_OUTOFMEMORY (0: no limit).
+    UINT maxBufferBytes = 0;
 
     HRESULT Next(const std::string &name) {
         auto it = results.find(name);
@@ -88,7 +90,7 @@ template <typename... A> std::string Call(const char *name, const A &...args) {
 
 // Reference counting and the live-object count.
 template <typename Interface> class Counted : public Interface {
-  public:
+public:
     explicit Counted(std::shared_ptr<Recorder> recorder, const char *kind)
         : recorder_(std::move(recorder)) {
         ++recorder_->liveObjects;
@@ -104,11 +106,11 @@ template <typename Interface> class Counted : public Interface {
     // "vb3", "tex2", ...: how the log names this object.
     const std::string &name() const { return name_; }
 
-  protected:
+protected:
     ~Counted() override { --recorder_->liveObjects; }
     std::shared_ptr<Recorder> recorder_;
 
-  private:
+private:
     ULONG refs_ = 1;
     std::string name_;
 };
@@ -124,7 +126,7 @@ template <typename T> std::string NameOf(T *object) {
 class RecordingDevice;
 
 template <typename Interface> class RecordingResource : public detail::Counted<Interface> {
-  public:
+public:
     RecordingResource(std::shared_ptr<Recorder> recorder, const char *kind,
                       IDirect3DDevice9 *device)
         : detail::Counted<Interface>(std::move(recorder), kind), device_(device) {}
@@ -135,14 +137,14 @@ template <typename Interface> class RecordingResource : public detail::Counted<I
         return S_OK;
     }
 
-  protected:
+protected:
     IDirect3DDevice9 *device_; // not owned: a resource does not keep its device alive here
 };
 
 // A buffer of bytes in memory, shared by vertex and index buffers.
 template <typename Interface, typename Desc> class RecordingBuffer
     : public RecordingResource<Interface> {
-  public:
+public:
     RecordingBuffer(std::shared_ptr<Recorder> recorder, const char *kind, IDirect3DDevice9 *device,
                     UINT length, Desc desc)
         : RecordingResource<Interface>(std::move(recorder), kind, device), bytes(length),
@@ -180,7 +182,7 @@ template <typename Interface, typename Desc> class RecordingBuffer
     bool locked = false;
     std::vector<DWORD> lockFlags;
 
-  private:
+private:
     Desc desc_;
 };
 
@@ -188,7 +190,7 @@ using RecordingVertexBuffer = RecordingBuffer<IDirect3DVertexBuffer9, D3DVERTEXB
 using RecordingIndexBuffer = RecordingBuffer<IDirect3DIndexBuffer9, D3DINDEXBUFFER_DESC>;
 
 class RecordingTexture : public RecordingResource<IDirect3DTexture9> {
-  public:
+public:
     RecordingTexture(std::shared_ptr<Recorder> recorder, IDirect3DDevice9 *device, UINT w, UINT h,
                      D3DFORMAT format, D3DPOOL pool)
         : RecordingResource(std::move(recorder), "tex", device), width(w), height(h),
@@ -223,7 +225,7 @@ class RecordingTexture : public RecordingResource<IDirect3DTexture9> {
 };
 
 class RecordingVertexDeclaration : public detail::Counted<IDirect3DVertexDeclaration9> {
-  public:
+public:
     RecordingVertexDeclaration(std::shared_ptr<Recorder> recorder, IDirect3DDevice9 *device,
                                const D3DVERTEXELEMENT9 *elements)
         : Counted(std::move(recorder), "decl"), device_(device) {
@@ -246,12 +248,12 @@ class RecordingVertexDeclaration : public detail::Counted<IDirect3DVertexDeclara
     }
     std::vector<D3DVERTEXELEMENT9> elements;
 
-  private:
+private:
     IDirect3DDevice9 *device_;
 };
 
 template <typename Interface> class RecordingShader : public detail::Counted<Interface> {
-  public:
+public:
     RecordingShader(std::shared_ptr<Recorder> recorder, const char *kind, IDirect3DDevice9 *device,
                     const DWORD *function)
         : detail::Counted<Interface>(std::move(recorder), kind), device_(device) {
@@ -269,12 +271,12 @@ template <typename Interface> class RecordingShader : public detail::Counted<Int
     }
     std::vector<DWORD> tokens;
 
-  private:
+private:
     IDirect3DDevice9 *device_;
 };
 
 class RecordingDevice : public detail::Counted<IDirect3DDevice9> {
-  public:
+public:
     RecordingDevice(std::shared_ptr<Recorder> recorder, HWND window,
                     const D3DPRESENT_PARAMETERS &params)
         : Counted(std::move(recorder), "device"), window(window), params(params) {}
@@ -329,6 +331,7 @@ class RecordingDevice : public detail::Counted<IDirect3DDevice9> {
         const HRESULT hr = recorder_->Next("CreateVertexBuffer");
         if (FAILED(hr)) return hr;
         if (!buffer || length == 0) return D3DERR_INVALIDCALL;
+        if (recorder_->maxBufferBytes && length > recorder_->maxBufferBytes) return E_OUTOFMEMORY;
         *buffer =
             new RecordingVertexBuffer(recorder_, "vb", this, length,
                                       D3DVERTEXBUFFER_DESC{D3DFMT_VERTEXDATA, D3DRTYPE_VERTEXBUFFER,
@@ -496,7 +499,7 @@ class RecordingDevice : public detail::Counted<IDirect3DDevice9> {
 };
 
 class RecordingDirect3D : public detail::Counted<IDirect3D9> {
-  public:
+public:
     explicit RecordingDirect3D(std::shared_ptr<Recorder> recorder)
         : Counted(std::move(recorder), "d3d") {}
 
@@ -589,7 +592,7 @@ class RecordingDirect3D : public detail::Counted<IDirect3D9> {
 // Installs the recording stand-in as the Direct3D object the engine creates, for
 // the lifetime of the session.
 class RecordingSession {
-  public:
+public:
     RecordingSession() : recorder(std::make_shared<Recorder>()) {
         current() = this;
         qrv::d3d9::SetDirect3DFactory(&Make);
@@ -612,7 +615,7 @@ class RecordingSession {
         return nullptr;
     }
 
-  private:
+private:
     static RecordingSession *&current() {
         static RecordingSession *session = nullptr;
         return session;

@@ -14,7 +14,7 @@ namespace qrv::testing {
 namespace {
 
 class RendererTest : public ViewTest {
-  protected:
+protected:
     void SetUp() override {
         ViewTest::SetUp();
         photo = dir.Write("photo.bmp", Bmp24File(4, 4, [](int, int) { return 0x336699u; }));

@@ -165,11 +165,33 @@ TEST_F(StripBuilderTest, RebuildingKeepsOneBufferAndOneTexture) {
     const auto dib = GreyDib(6, 4, [](int c, int r) { return static_cast<unsigned>(c * 40 + r); });
     const int before = recorder().liveObjects; // the Direct3D object and the device
     Build(dib, photo);
+    const auto first = Vertices();
     Build(dib, photo);
     _QRV3DEffect(handle, 2, 50);
     Build(dib, photo);
     EXPECT_EQ(recorder().liveObjects, before + 2);
-    EXPECT_EQ(recorder().Count("CreateVertexBuffer"), 3u);
+    // Rebuilds of the same size write into the same buffer, all of it anew.
+    EXPECT_EQ(recorder().Count("CreateVertexBuffer"), 1u);
+    EXPECT_EQ(recorder().Count("Texture::LockRect"), 3u);
+    const auto half = Vertices();
+    ASSERT_EQ(half.size(), first.size());
+    for (size_t i = 0; i < half.size(); ++i) {
+        EXPECT_EQ(half[i].x, first[i].x);
+        EXPECT_EQ(half[i].v, first[i].v);
+    }
+    EXPECT_NE(half[2].z, first[2].z); // column 1, grey 40, now at half depth
+
+    // Another size: the old buffer goes before the new one is made.
+    recorder().calls.clear();
+    Build(GreyDib(5, 4, [](int, int) { return 1u; }), photo);
+    EXPECT_EQ(recorder().liveObjects, before + 2);
+    EXPECT_EQ(recorder().Count("CreateVertexBuffer"), 1u);
+    EXPECT_EQ(view->vertsPerStrip, 10);
+    // Nothing to build: no buffer is kept.
+    Build(GreyDib(5, 1, [](int, int) { return 1u; }), photo);
+    EXPECT_EQ(view->stripBuffer, nullptr);
+    EXPECT_EQ(recorder().liveObjects, before + 1);
+    Build(dib, photo);
     // Rebuilding keeps the eye, turning, fill mode and threshold.
     _QRV3DMoveEye(handle, 0.1f, 0.0f, 0.0f);
     _QRV3DEffect(handle, 1, 1);
@@ -211,6 +233,15 @@ TEST_F(StripBuilderTest, FailuresOfBufferAndTexture) {
     EXPECT_EQ(view->photoTexture, nullptr);
     EXPECT_EQ(view->stripCount, 3);
     EXPECT_NE(view->stripBuffer, nullptr);
+
+    // A kept buffer that cannot be locked for the new strips is not kept with the
+    // old ones in it.
+    const int withBuffer = recorder().liveObjects;
+    recorder().Script("VertexBuffer::Lock", {D3DERR_INVALIDCALL});
+    EXPECT_TRUE(FAILED(Build(dib, dir.Path("missing.jpg"))));
+    EXPECT_EQ(view->stripBuffer, nullptr);
+    EXPECT_EQ(view->stripCount, 0);
+    EXPECT_EQ(recorder().liveObjects, withBuffer - 1);
 }
 
 // Depth images of every kind the builder reads, each of 4 x 3 pixels whose grey

@@ -31,7 +31,7 @@ struct TestWindow {
 };
 
 class ViewTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         handle = _QRV3DInit(&window.window, nullptr, nullptr);
         ASSERT_NE(handle, 0);
