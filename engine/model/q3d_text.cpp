@@ -116,6 +116,24 @@ int ScanFloats(std::string_view text, float *values, int count) {
 }
 
 int32_t RowCursor::NextValue() {
+    // The common point: up to nine digits, perhaps a minus, then the comma.
+    const char *const begin = rest_.data();
+    const char *const end = begin + rest_.size();
+    const char *at = begin;
+    const bool negative = at != end && *at == '-';
+    if (negative) ++at;
+    const char *const digits = at;
+    uint32_t magnitude = 0;
+    while (at != end && at - digits < 9 && static_cast<unsigned>(*at - '0') < 10) {
+        magnitude = magnitude * 10 + static_cast<uint32_t>(*at - '0');
+        ++at;
+    }
+    if (at != end && *at == ',' && at != digits) {
+        rest_.remove_prefix(static_cast<size_t>(at + 1 - begin));
+        const auto value = static_cast<int32_t>(magnitude);
+        return negative ? -value : value;
+    }
+
     const size_t comma = rest_.find(',');
     if (comma == std::string_view::npos) return 0;
     const int32_t value = LeadingInt(rest_.substr(0, comma));

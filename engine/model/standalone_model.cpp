@@ -313,7 +313,9 @@ HRESULT ReadQ3DFile(const char *path) {
     const auto V = static_cast<uint64_t>(vertices);
     HRESULT hr = CreateStream(V * 12, &engine.positionBuffer);
     if (SUCCEEDED(hr)) hr = CreateStream(V * 4, &engine.colorBuffer);
-    if (SUCCEEDED(hr)) hr = CreateStream(V * 8, &engine.texCoordBuffer);
+    // A grid has no texture coordinates, as the mesh built from images has none:
+    // the frame reads the missing stream as a constant.
+    if (SUCCEEDED(hr) && !grid) hr = CreateStream(V * 8, &engine.texCoordBuffer);
     if (FAILED(hr)) return hr;
     hr = engine.device->CreateIndexBuffer(static_cast<UINT>(indexBytes), 0, indexFormat,
                                           D3DPOOL_MANAGED, &engine.indexBuffer, nullptr);
@@ -334,11 +336,11 @@ HRESULT ReadQ3DFile(const char *path) {
         ReadGridPoints(file, {W, H}, xyz, colours.As<uint32_t>());
     } else {
         ReadMeshVertices(file, static_cast<uint32_t>(V), xyz, colours.As<uint32_t>());
-    }
-    // Texture coordinates where the buffer can be had; a model draws without them.
-    if (SUCCEEDED(texCoords.Lock(engine.texCoordBuffer))) {
-        PlanarTexCoords(xyz, V, texCoords.As<float>());
-        texCoords.Unlock();
+        // Texture coordinates where the buffer can be had; a mesh draws without.
+        if (SUCCEEDED(texCoords.Lock(engine.texCoordBuffer))) {
+            PlanarTexCoords(xyz, V, texCoords.As<float>());
+            texCoords.Unlock();
+        }
     }
 
     hr = indices.Lock(engine.indexBuffer);

@@ -18,8 +18,8 @@
 namespace qrv::standalone {
 
 // _QRV3DReadQ3DFile(1, path): releases the mesh buffers, resets the eye and reads
-// the model at path (unchanged) into new position, colour, texture-coordinate and
-// index buffers. A file without a usable model (fewer than 3 vertices or no
+// the model at path (unchanged) into new position, colour and index buffers, and
+// for a mesh-form model texture coordinates (x / 2 + 0.5, 0.5 - y / 2). A file without a usable model (fewer than 3 vertices or no
 // triangles, a missing file among them) leaves no buffers and returns 0. A failed
 // buffer creation or lock is reported through ReportFailure ("InitDXGraphics
 // CreateVertexBuffer", "... CreateIndexBuffer", "... Lock") and its code returned;
