@@ -13,6 +13,7 @@
 
 #include "options.h"
 #include "png_writer.h"
+#include "standalone_road.h"
 #include "qrv.h"
 
 namespace qrv::render {
@@ -79,7 +80,7 @@ struct FrameWindow {
 
 // A movable block freed with the object.
 class GlobalBlock {
-  public:
+public:
     GlobalBlock() = default;
     ~GlobalBlock() { Reset(nullptr); }
     GlobalBlock(const GlobalBlock &) = delete;
@@ -90,7 +91,7 @@ class GlobalBlock {
     }
     HGLOBAL get() const { return handle_; }
 
-  private:
+private:
     HGLOBAL handle_ = nullptr;
 };
 
@@ -169,7 +170,7 @@ void WaitForAngle(double angle) {
 }
 
 class Renderer {
-  public:
+public:
     Renderer(const Settings &settings, const Exports &exports) : s_(settings), e_(exports) {
         window_.width = settings.width;
         window_.height = settings.height;
@@ -231,7 +232,7 @@ class Renderer {
         return DrawAndWrite(s_.output);
     }
 
-  private:
+private:
     int Fail(int code, const std::string &message) {
         std::fprintf(stderr, "qrv-render: %s\n", message.c_str());
         return code;
@@ -311,6 +312,7 @@ class Renderer {
 
 int main(int argc, char **argv) {
     using namespace qrv::render;
+    if (IsStandaloneRoad(argc, argv)) return RunStandaloneRoad(argc, argv);
     Settings settings;
     std::string error;
     if (!ParseCommandLine(argc, argv, settings, error)) {

@@ -180,7 +180,10 @@ std::string HelpText() {
     text += "\n"
             "Exit status: 0 when every frame was written; 2 for a bad command line, a\n"
             "missing or unreadable photo or depth image; 1 when a frame could not be drawn\n"
-            "or written.\n";
+            "or written.\n"
+            "\n"
+            "qrv-render --standalone --help: the library's StandaloneEngine road (shader\n"
+            "files, a colour image, q3d models).\n";
     return text;
 }
 
