@@ -129,6 +129,7 @@ TEST_F(DeviceTest, ResetAfterLossKeepsManagedResourcesAndRestoresDefaults) {
     Ref<IDirect3DTexture9> texture(RedTexture());
     ASSERT_EQ(DrawTextured(buffer.get(), texture.get()), kRed);
 
+    EXPECT_FALSE(InjectDeviceLoss(nullptr)); // only devices of this implementation
     ASSERT_TRUE(InjectDeviceLoss(device_.get()));
     EXPECT_EQ(device_->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
     EXPECT_EQ(device_->TestCooperativeLevel(), D3DERR_DEVICELOST);
