@@ -246,7 +246,12 @@ void ReliefView::MakeStripBuffer(int64_t width, int64_t height, const DepthImage
                                  int32_t percent, IDirect3DVertexBuffer9 *previous) {
     const int64_t verts = 2 * width;
     const int64_t strips = height - 1;
-    const int64_t length = verts * strips * static_cast<int64_t>(sizeof(StripVertex));
+    // The buffer's length in bytes, or -1 when there is nothing to build or more
+    // than one buffer can hold (its length is 32 bits).
+    int64_t length = -1;
+    if (verts > 0 && strips > 0 && verts <= INT32_MAX && strips <= INT32_MAX &&
+        verts * strips <= int64_t{UINT32_MAX} / static_cast<int64_t>(sizeof(StripVertex)))
+        length = verts * strips * static_cast<int64_t>(sizeof(StripVertex));
 
     // The previous buffer serves again when it has exactly the length needed.
     IDirect3DVertexBuffer9 *buffer = nullptr;
@@ -262,7 +267,7 @@ void ReliefView::MakeStripBuffer(int64_t width, int64_t height, const DepthImage
     // Without a strip buffer the counts stay 0, so nothing ever draws from an empty
     // buffer: a view without a device, an image one pixel high, or a size too
     // large for one buffer.
-    if (!device || width <= 0 || strips <= 0 || verts > INT32_MAX || length > UINT32_MAX) {
+    if (!device || length <= 0) {
         if (buffer) buffer->Release();
         return;
     }

@@ -234,6 +234,20 @@ TEST_F(StripBuilderTest, FailuresOfBufferAndTexture) {
     EXPECT_EQ(view->stripCount, 3);
     EXPECT_NE(view->stripBuffer, nullptr);
 
+    // Sizes beyond what one buffer holds build nothing (and never overflow).
+    for (const auto &[w, h] : {std::pair{INT32_MAX, INT32_MAX}, std::pair{70000, 70000},
+                               std::pair{INT32_MAX, 2}, std::pair{2, INT32_MAX}}) {
+        auto huge = GreyDib(4, 2, [](int, int) { return 0u; });
+        Put32(huge, 4, static_cast<uint32_t>(w));
+        Put32(huge, 8, static_cast<uint32_t>(h));
+        EXPECT_EQ(Build(huge, photo), S_OK);
+        EXPECT_EQ(view->stripBuffer, nullptr) << w << " x " << h;
+        EXPECT_EQ(view->stripCount, 0);
+        EXPECT_EQ(view->vertsPerStrip, 0);
+    }
+    Build(dib, dir.Path("missing.jpg"));
+    ASSERT_NE(view->stripBuffer, nullptr);
+
     // A kept buffer that cannot be locked for the new strips is not kept with the
     // old ones in it.
     const int withBuffer = recorder().liveObjects;
