@@ -92,7 +92,8 @@ TEST(Library, OrdinalTableNamesTheExportedFunctions) {
     // Nothing of the engine's inside is reachable by name.
     EXPECT_EQ(dlsym(library, "Direct3DCreate9"), nullptr);
     EXPECT_EQ(dlsym(library, "_ZN3qrv13ReportFailureEPKci"), nullptr);
-    dlclose(library);
+    // The library stays loaded: what its globals hold must not look like a leak.
+    (void)library;
 }
 
 } // namespace
