@@ -13,6 +13,7 @@
 
 #include "options.h"
 #include "png_writer.h"
+#include "q3d_road.h"
 #include "standalone_road.h"
 #include "qrv.h"
 
@@ -250,7 +251,7 @@ private:
     }
 
     bool ResolveDepthImage() {
-        if (s_.noDepth) return true;
+        if (s_.noDepth || !s_.model.empty()) return true;
         depthPath_ = s_.depth.empty() ? CompanionDepthPath(s_.photo) : s_.depth;
         if (s_.depth.empty()) {
             // A photo without its companion is drawn flat, as in Tovelle.
@@ -274,10 +275,18 @@ private:
     // Reads the depth image afresh, as Tovelle does for every build, and builds
     // the relief.
     int Build() {
+        if (!s_.model.empty()) {
+            const std::string error = ReadModelFile(view_, s_.model);
+            return error.empty() ? 0 : Fail(kBadInput, error);
+        }
         GlobalBlock block;
         if (!depthPath_.empty()) {
             std::string error;
             if (!ReadDepthImage(depthPath_, block, error)) return Fail(kBadInput, error);
+        }
+        if (!s_.writeModel.empty()) {
+            const std::string error = WriteModelFile(view_, block.get(), nullptr, s_.writeModel);
+            if (!error.empty()) return Fail(kFailed, error);
         }
         const HRESULT hr = e_.get3DImage(view_, block.get(), nullptr, s_.photo.c_str());
         if (FAILED(hr)) {

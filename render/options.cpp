@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "q3d_options.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -136,6 +138,18 @@ const std::vector<Option> &Options() {
              s.series = Series::PopUp;
              return std::string();
          }},
+        {'m', "model", "FILE", kModelOptionHelp,
+         [](Settings &s, const std::string &v) {
+             if (ModelPhotoFor(v).empty()) return std::string("--model needs a q3d file's name");
+             s.model = v;
+             return std::string();
+         }},
+        {0, "write-model", "FILE", kWriteModelOptionHelp,
+         [](Settings &s, const std::string &v) {
+             if (ModelFileFor(v).empty()) return std::string("--write-model needs a file name");
+             s.writeModel = v;
+             return std::string();
+         }},
         {'h', "help", nullptr, "Shows this help and exits.",
          [](Settings &s, const std::string &) {
              s.help = true;
@@ -242,6 +256,16 @@ bool ParseCommandLine(int argc, const char *const *argv, Settings &settings, std
         if (!error.empty()) return false;
     }
     if (settings.help) return true;
+    if (!settings.model.empty()) {
+        // The library takes the photo from the model's name.
+        if (!settings.photo.empty() || !settings.depth.empty() || settings.noDepth ||
+            !settings.writeModel.empty()) {
+            error = "--model draws the model with its own photo; it goes with no PHOTO, --depth, "
+                    "--no-depth or --write-model";
+            return false;
+        }
+        settings.photo = ModelPhotoFor(settings.model);
+    }
     if (settings.photo.empty()) {
         error = "no photo given (usage: qrv-render PHOTO [options]; see --help)";
         return false;

@@ -26,6 +26,8 @@ struct Settings {
     Series series = Series::None;
     int turntableFrames = 0;
     bool help = false;
+    std::string model;      // a q3d model drawn instead of a depth image (q3d_options.h)
+    std::string writeModel; // where the depth image's q3d model is written, if anywhere
 };
 
 // Parses argv. On a bad command line returns false with a one-line message in

@@ -14,6 +14,7 @@
 
 #include "options.h"
 #include "png_writer.h"
+#include "q3d_road.h"
 #include "qrv.h"
 
 namespace qrv::render {
@@ -31,6 +32,7 @@ struct RoadSettings {
     std::string texture;
     std::string vertexShader;
     std::string pixelShader;
+    std::string writeModel; // where the images' q3d model is written, if anywhere
     std::string output = "standalone.png";
     int width = 512;
     int height = 512;
@@ -91,6 +93,8 @@ const std::vector<RoadOption> &RoadOptions() {
         {0, "model", "FILE",
          "Reads a q3d model file instead of building the mesh from a depth image.",
          FileInto(&RoadSettings::model, "--model")},
+        {0, "write-model", "FILE", kWriteModelOptionHelp,
+         FileInto(&RoadSettings::writeModel, "--write-model")},
         {0, "texture", "PICTURE",
          "Textures the mesh with a picture (BMP, JPEG or PNG) through \"texture.ps\", the "
          "pixel shader beside this program. A mesh built from a depth image has no texture "
@@ -229,6 +233,10 @@ bool Parse(int argc, const char *const *argv, RoadSettings &s, std::string &erro
     if (s.depth.empty() == s.model.empty()) {
         error = s.depth.empty() ? "no depth image or --model given (see --standalone --help)"
                                 : "a depth image and --model exclude each other";
+        return false;
+    }
+    if (!s.model.empty() && !s.writeModel.empty()) {
+        error = "--write-model writes the model of a depth image, not of --model";
         return false;
     }
     if (!s.model.empty() && !s.colour.empty()) {
@@ -429,6 +437,10 @@ public:
             return Fail(kFailed, "the StandaloneEngine could not be set up (see the messages above)");
         setUp_ = true;
 
+        if (!s_.writeModel.empty()) {
+            error = WriteModelFile(1, depth.get(), colour.get(), s_.writeModel);
+            if (!error.empty()) return Fail(kFailed, error);
+        }
         const HRESULT built = s_.model.empty() ? e_.get3DImage(1, depth.get(), colour.get(), nullptr)
                                                : e_.readQ3DFile(1, s_.model.c_str());
         if (FAILED(built)) return Fail(kFailed, "the mesh could not be built (" + Code(built) + ")");
