@@ -142,33 +142,39 @@ namespace {
 // Writes one strip: for each column its upper and its lower vertex.
 void WriteStripRow(StripVertex *out, int32_t width, const float *xs, const float *us,
                    const float *upperZ, const float *lowerZ, float yUpper, float yLower,
-                   float vUpper, float vLower) {
+                   float vUpper, float vLower, bool stream) {
     int32_t c = 0;
 #if defined(__SSE2__)
-    // A column's two vertices are 48 bytes, three 16-byte blocks. Where the buffer
-    // is 16-byte aligned they are streamed past the cache: the buffer is written
-    // once, front to back, and is far larger than the cache, so whole lines are
-    // written without first being read.
+    // A column's two vertices are 48 bytes, three 16-byte blocks. A buffer far
+    // larger than the cache is streamed past it, so that whole lines are written
+    // without first being read; a smaller one stays in the cache, where the
+    // device reads it again to upload it.
     if ((reinterpret_cast<uintptr_t>(out) & 15u) == 0) {
         const __m128 white = _mm_castsi128_ps(_mm_set1_epi32(-1)); // diffuse 0xFFFFFFFF
         float *o = reinterpret_cast<float *>(out);
+        auto put = [stream](float *at, __m128 v) {
+            if (stream)
+                _mm_stream_ps(at, v);
+            else
+                _mm_store_ps(at, v);
+        };
         for (; c < width; ++c, o += 12) {
             const __m128 x = _mm_set1_ps(xs[c]);
             const __m128 u = _mm_set1_ps(us[c]);
             // (x, yUpper, zUpper, diffuse)
             const __m128 xy = _mm_unpacklo_ps(x, _mm_set_ss(yUpper));        // x yU x 0
             const __m128 zd = _mm_unpacklo_ps(_mm_set_ss(upperZ[c]), white); // zU D 0 D
-            _mm_stream_ps(o, _mm_movelh_ps(xy, zd));
+            put(o, _mm_movelh_ps(xy, zd));
             // (u, vUpper, x, yLower)
             const __m128 uv = _mm_unpacklo_ps(u, _mm_set_ss(vUpper));  // u vU u 0
             const __m128 xyl = _mm_unpacklo_ps(x, _mm_set_ss(yLower)); // x yL x 0
-            _mm_stream_ps(o + 4, _mm_movelh_ps(uv, xyl));
+            put(o + 4, _mm_movelh_ps(uv, xyl));
             // (zLower, diffuse, u, vLower)
             const __m128 zdl = _mm_unpacklo_ps(_mm_set_ss(lowerZ[c]), white); // zL D 0 D
             const __m128 uvl = _mm_unpacklo_ps(u, _mm_set_ss(vLower));        // u vL u 0
-            _mm_stream_ps(o + 8, _mm_movelh_ps(zdl, uvl));
+            put(o + 8, _mm_movelh_ps(zdl, uvl));
         }
-        _mm_sfence();
+        if (stream) _mm_sfence();
         return;
     }
 #endif
@@ -182,6 +188,10 @@ void WriteStripRow(StripVertex *out, int32_t width, const float *xs, const float
 // level to its z; without an image every z is that of depth 0.
 void WriteStrips(StripVertex *out, int32_t width, int32_t height, const DepthImage *image,
                  const float (&zOfGrey)[256], float zFlat) {
+    constexpr int64_t kStreamAbove = int64_t{64} << 20; // bytes
+    const bool stream =
+        int64_t{2} * width * (height - 1) * static_cast<int64_t>(sizeof(StripVertex)) >
+        kStreamAbove;
     const int32_t halfW = width / 2;
     const int32_t halfH = height / 2;
     const float scale = static_cast<float>(std::max(halfW, halfH));
@@ -210,7 +220,7 @@ void WriteStrips(StripVertex *out, int32_t width, int32_t height, const DepthIma
         const float vUpper = static_cast<float>(height - r - 1) / h;
         const float vLower = static_cast<float>(height - r) / h;
         WriteStripRow(out, width, xs.data(), us.data(), upperZ.data(), lowerZ.data(), yUpper,
-                      yLower, vUpper, vLower);
+                      yLower, vUpper, vLower, stream);
         out += 2 * static_cast<size_t>(width);
         upperZ.swap(lowerZ);
     }

@@ -37,6 +37,9 @@ struct Recorder {
     DWORD maxTextureSize = 8192;
     // Buffers longer than this are refused with E_OUTOFMEMORY (0: no limit).
     UINT maxBufferBytes = 0;
+    // Buffer locks hand out memory 4 bytes off 16-byte alignment (a copy that
+    // Unlock writes back), for code that must not rely on aligned memory.
+    bool misalignLocks = false;
 
     HRESULT Next(const std::string &name) {
         auto it = results.find(name);
@@ -160,7 +163,17 @@ public:
             return D3DERR_INVALIDCALL;
         locked = true;
         lockFlags.push_back(flags);
-        *data = bytes.data() + offset;
+        if (this->recorder_->misalignLocks) {
+            // 16-byte aligned storage, handed out from its fifth byte.
+            shadow_.assign(bytes.size() + 32, 0);
+            uint8_t *base =
+                shadow_.data() + (16 - reinterpret_cast<uintptr_t>(shadow_.data()) % 16);
+            std::memcpy(base + 4, bytes.data(), bytes.size());
+            shadowStart_ = base + 4;
+            *data = shadowStart_ + offset;
+        } else {
+            *data = bytes.data() + offset;
+        }
         return S_OK;
     }
     HRESULT Unlock() override {
@@ -170,6 +183,10 @@ public:
         this->recorder_->Log(detail::Call(kindName.c_str(), this->name()));
         if (!locked) return D3DERR_INVALIDCALL;
         locked = false;
+        if (shadowStart_) {
+            std::memcpy(bytes.data(), shadowStart_, bytes.size());
+            shadowStart_ = nullptr;
+        }
         return S_OK;
     }
     HRESULT GetDesc(Desc *desc) override {
@@ -184,6 +201,8 @@ public:
 
 private:
     Desc desc_;
+    std::vector<uint8_t> shadow_;
+    uint8_t *shadowStart_ = nullptr;
 };
 
 using RecordingVertexBuffer = RecordingBuffer<IDirect3DVertexBuffer9, D3DVERTEXBUFFER_DESC>;

@@ -398,5 +398,19 @@ TEST_F(StripBuilderTest, DepthsMatchSampleDepthForEveryPixel) {
     }
 }
 
+TEST_F(StripBuilderTest, UnalignedBufferGetsTheSameStrips) {
+    const auto dib =
+        GreyDib(9, 5, [](int c, int r) { return static_cast<unsigned>(c * 29 + r * 3); });
+    Build(dib, dir.Path("none.jpg"));
+    const auto aligned = Vertices();
+    _QRV3DGet3DImage(handle, nullptr, nullptr, nullptr); // drop the buffer
+    recorder().misalignLocks = true;
+    Build(dib, dir.Path("none.jpg"));
+    const auto unaligned = Vertices();
+    ASSERT_EQ(unaligned.size(), aligned.size());
+    EXPECT_EQ(std::memcmp(unaligned.data(), aligned.data(), aligned.size() * sizeof(StripVertex)),
+              0);
+}
+
 } // namespace
 } // namespace qrv::testing
