@@ -4,9 +4,15 @@
 //   StripBuffer     re-creating the relief's 14.7 MB managed buffer, filling it and
 //                   drawing from it, against filling one buffer that is kept
 // Compare the Layer and RawGL rows of each; run with --benchmark_repetitions and
-// read the medians.
+// read the medians. The Interleaved rows draw the two one after the other in each
+// iteration and report both times and their ratio, so that a load that comes and
+// goes on the machine weighs on both alike.
+// On a shared machine, LP_NUM_THREADS=0 makes llvmpipe rasterise on the calling
+// thread, so that the CPU column holds all the work and a neighbour's load does
+// not blur the comparison.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -287,6 +293,55 @@ void StripBuffer_Reuse(benchmark::State &state) {
     }
 }
 
+// Times a and b alternately; counters give each one's mean and a / b.
+template <class A, class B>
+void Interleave(benchmark::State &state, A a, B b) {
+    using Clock = std::chrono::steady_clock;
+    double aTotal = 0, bTotal = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        a();
+        const auto t1 = Clock::now();
+        b();
+        const auto t2 = Clock::now();
+        aTotal += std::chrono::duration<double, std::milli>(t1 - t0).count();
+        bTotal += std::chrono::duration<double, std::milli>(t2 - t1).count();
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["layer_ms"] = aTotal / n;
+    state.counters["baseline_ms"] = bTotal / n;
+    state.counters["ratio"] = bTotal > 0 ? aTotal / bTotal : 0;
+}
+
+void ReliefFrame_Interleaved(benchmark::State &state) {
+    Interleave(state, [] { Layer().Frame(true); }, [] { Raw().Frame(true); });
+}
+void ReliefWireFrame_Interleaved(benchmark::State &state) {
+    Interleave(state, [] { Layer().Frame(false); }, [] { Raw().Frame(false); });
+}
+// Wire frame against solid, both through the layer.
+void WireAgainstSolid_Interleaved(benchmark::State &state) {
+    Interleave(state, [] { Layer().Frame(false); }, [] { Layer().Frame(true); });
+}
+void StripBuffer_Interleaved(benchmark::State &state) {
+    LayerScene &scene = Layer();
+    Interleave(
+        state,
+        [&] {
+            scene.strips()->Release();
+            scene.strips() = scene.MakeStrips();
+            scene.Frame(true, 1);
+        },
+        [&] {
+            LayerScene::Fill(scene.strips());
+            scene.Frame(true, 1);
+        });
+}
+
+BENCHMARK(ReliefFrame_Interleaved)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(ReliefWireFrame_Interleaved)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(WireAgainstSolid_Interleaved)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(StripBuffer_Interleaved)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(ReliefFrame_Layer)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(ReliefFrame_RawGL)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(ReliefWireFrame_Layer)->Unit(benchmark::kMillisecond)->MinTime(1.0);
