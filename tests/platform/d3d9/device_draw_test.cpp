@@ -449,6 +449,34 @@ TEST_F(DrawTest, WritingLockReachesTheNextDrawReadOnlyLockKeepsData) {
     EXPECT_EQ(window_.At(13, 13), kGreen); // triangle (1, 2, 3): vertex 1
 }
 
+TEST_F(DrawTest, MultisampledEdgesAreResolvedForPresent) {
+    d3d_.p = Direct3DCreate9(D3D_SDK_VERSION);
+    ASSERT_TRUE(d3d_);
+    D3DPRESENT_PARAMETERS params = WindowedParams();
+    params.MultiSampleType = D3DMULTISAMPLE_4_SAMPLES;
+    ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &window_.window,
+                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device_),
+              D3D_OK);
+    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    // A triangle whose long edge runs diagonally across the frame.
+    const std::vector<Vertex> triangle = {ScreenVertex(0, 0, 0.5f, kWhite, 16, 16),
+                                          ScreenVertex(16, 0, 0.5f, kWhite, 16, 16),
+                                          ScreenVertex(0, 16, 0.5f, kWhite, 16, 16)};
+    auto partial = [this] {
+        int count = 0;
+        for (uint32_t p : window_.frame) count += p != kWhite && p != kBlack;
+        return count;
+    };
+    Frame(triangle, D3DPT_TRIANGLELIST, kBlack);
+    EXPECT_EQ(window_.At(2, 2), kWhite);
+    EXPECT_EQ(window_.At(13, 13), kBlack);
+    EXPECT_GT(partial(), 8); // grey along the edge
+    device_->SetRenderState(D3DRS_MULTISAMPLEANTIALIAS, FALSE);
+    Frame(triangle, D3DPT_TRIANGLELIST, kBlack);
+    EXPECT_EQ(partial(), 0);
+}
+
 TEST_F(DrawTest, SixteenBitBackBufferQuantisesColours) {
     d3d_.p = Direct3DCreate9(D3D_SDK_VERSION);
     ASSERT_TRUE(d3d_);

@@ -213,6 +213,27 @@ TEST_F(ProgrammableTest, DrawsPastTheEndOfAStreamOrTheIndicesAreRefused) {
     EndFrame();
 }
 
+TEST_F(ProgrammableTest, FlatShadingReachesTranslatedShaders) {
+    // One triangle whose vertices differ in colour: flat shading paints it with
+    // the first vertex's colour through both shaders.
+    Ref<IDirect3DVertexBuffer9> positions(Stream(std::vector<float>{-1, 1, 0.5f, 1, 1, 0.5f, -1, -1, 0.5f}));
+    Ref<IDirect3DVertexBuffer9> colours(Stream(std::vector<uint32_t>{kGreen, kRed, kRed}));
+    Ref<IDirect3DIndexBuffer9> indices(Indices(std::vector<uint16_t>{0, 1, 2}));
+    for (DWORD shade : {D3DSHADE_FLAT, D3DSHADE_GOURAUD}) {
+        device_->SetRenderState(D3DRS_SHADEMODE, shade);
+        BeginFrame();
+        device_->SetStreamSource(0, positions.get(), 0, 12);
+        device_->SetStreamSource(1, colours.get(), 0, 4);
+        device_->SetIndices(indices.get());
+        EXPECT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 3, 0, 1), D3D_OK);
+        EndFrame();
+        if (shade == D3DSHADE_FLAT)
+            EXPECT_EQ(window_.At(5, 5), kGreen);
+        else
+            EXPECT_TRUE(((window_.At(5, 5) >> 16) & 0xFF) > 0x20) << std::hex << window_.At(5, 5);
+    }
+}
+
 TEST_F(ProgrammableTest, DeclarationTypesReachTheShaderAsDirect3DDefinesThem) {
     struct Case {
         BYTE type;
