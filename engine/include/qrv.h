@@ -23,6 +23,20 @@
  * Handle 1 selects the StandaloneEngine, a second, shader-based engine set up by
  * _QRV3DInit with shader file names. The _QRVMidi functions play Standard MIDI Files.
  *
+ * What the library checks
+ * -----------------------
+ *  - It remembers the views it made. A handle that is not a live view (never made,
+ *    or already passed to _QRV3DTerm) counts as handle 0: nothing happens, the
+ *    HRESULT functions give E_INVALIDARG and _QRV3DRender gives false.
+ *  - Every read of a depth image stays inside its block (GlobalSize). A block too
+ *    short for its header and colour table counts as no depth image (the photo is
+ *    drawn flat). 1-, 4- and 8-bit images take the average of blue, green and red
+ *    of each pixel's colour-table entry, 24- and 32-bit images of the pixel itself;
+ *    top-down images are read the right way up; pixels past the block's end read
+ *    as 0.
+ *  - A view whose device could not be made (no OpenGL) is still a view: it draws
+ *    nothing and _QRV3DRender gives false.
+ *
  * Every function runs on the caller's thread and returns when its work is done;
  * the library has no thread of its own for drawing. Nothing is thrown across this
  * interface.
