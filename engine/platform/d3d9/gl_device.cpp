@@ -91,6 +91,7 @@ GlDevice::~GlDevice() {
     DestroyFramebuffer();
     if (vertexArray_) glDeleteVertexArrays(1, &vertexArray_);
     if (blackTexture_) glDeleteTextures(1, &blackTexture_);
+    if (edgeBuffer_) glDeleteBuffers(1, &edgeBuffer_);
     context_.reset();
 }
 
@@ -304,7 +305,8 @@ void GlDevice::DropAllGl() {
     program_ = nullptr;
     for (Pooled &pooled : pool_) pooled.gl = 0;
     framebuffer_ = colorBuffer_ = depthBuffer_ = resolveFramebuffer_ = resolveColor_ = 0;
-    vertexArray_ = blackTexture_ = 0;
+    vertexArray_ = blackTexture_ = edgeBuffer_ = 0;
+    edgeVertices_ = 0;
 }
 
 // ---- Recycled memory ---------------------------------------------------------------

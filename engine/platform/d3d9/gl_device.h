@@ -337,6 +337,7 @@ private:
     bool PrepareProgram();
     void PrepareRasterState();
     bool PrepareTextures();
+    bool DrawStripEdges(UINT startVertex, uint64_t vertices);
     // A linked GL program with the uniform values it was last given.
     struct Program {
         GLuintT program = 0;
@@ -405,6 +406,8 @@ private:
     // The GL side as last set.
     GLuintT vertexArray_ = 0;
     GLuintT blackTexture_ = 0;
+    GLuintT edgeBuffer_ = 0; // wire-frame edges of a strip, see DrawStripEdges
+    UINT edgeVertices_ = 0;
     struct AttributeState {
         bool enabled = false;
         int stream = -1;

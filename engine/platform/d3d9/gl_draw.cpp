@@ -15,6 +15,8 @@ namespace qrv::d3d9 {
 namespace {
 
 constexpr DWORD kMaxPrimitiveCount = 0xFFFFFF;
+// Longest strip drawn as an edge list in wire frame (4 indices a vertex).
+constexpr uint64_t kMaxStripEdgeVertices = 1u << 20;
 // A fraction of a pixel, coarser than the rasteriser's sub-pixel grid (8 bits).
 constexpr float kTieBreak = 1.0f / 128.0f;
 
@@ -512,9 +514,47 @@ HRESULT GlDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT pr
     const HRESULT hr = PrepareDraw(&available);
     if (FAILED(hr)) return hr;
     if (uint64_t{startVertex} + vertices > available) return D3DERR_INVALIDCALL;
+    // A wire-frame strip whose faces need no culling and whose edges take their
+    // own vertices' colours draws as its distinct edges: two lines a vertex
+    // instead of three a triangle, the same pixels.
+    if (type == D3DPT_TRIANGLESTRIP && renderStates_[D3DRS_FILLMODE] == D3DFILL_WIREFRAME &&
+        renderStates_[D3DRS_CULLMODE] == D3DCULL_NONE &&
+        renderStates_[D3DRS_SHADEMODE] != D3DSHADE_FLAT && DrawStripEdges(startVertex, vertices))
+        return D3D_OK;
     glDrawArrays(PrimitiveMode(type), static_cast<GLint>(startVertex),
                  static_cast<GLsizei>(vertices));
     return D3D_OK;
+}
+
+bool GlDevice::DrawStripEdges(UINT startVertex, uint64_t vertices) {
+    if (vertices > kMaxStripEdgeVertices || startVertex > static_cast<UINT>(INT32_MAX)) return false;
+    if (vertices > edgeVertices_) {
+        // Edges (k, k + 1) and (k, k + 2) in vertex order: the list for a shorter
+        // strip is a prefix of the list for a longer one.
+        const auto count = static_cast<uint32_t>(std::max<uint64_t>(vertices, 2 * uint64_t{edgeVertices_}));
+        std::vector<uint32_t> edges;
+        edges.reserve(4 * static_cast<size_t>(count));
+        for (uint32_t k = 0; k + 1 < count; ++k) {
+            edges.insert(edges.end(), {k, k + 1});
+            if (k + 2 < count) edges.insert(edges.end(), {k, k + 2});
+        }
+        if (edgeBuffer_) {
+            ForgetGlBuffer(edgeBuffer_);
+            glDeleteBuffers(1, &edgeBuffer_);
+        }
+        glCreateBuffers(1, &edgeBuffer_);
+        glNamedBufferData(edgeBuffer_, static_cast<GLsizeiptr>(edges.size() * 4), edges.data(),
+                          GL_STATIC_DRAW);
+        edgeVertices_ = count;
+    }
+    if (boundIndexBuffer_ != edgeBuffer_) {
+        glVertexArrayElementBuffer(vertexArray_, edgeBuffer_);
+        boundIndexBuffer_ = edgeBuffer_;
+    }
+    const auto lines = static_cast<GLsizei>(2 * (vertices - 2) + 1);
+    glDrawElementsBaseVertex(GL_LINES, 2 * lines, GL_UNSIGNED_INT, nullptr,
+                             static_cast<GLint>(startVertex));
+    return true;
 }
 
 HRESULT GlDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex,

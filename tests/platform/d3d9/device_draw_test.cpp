@@ -236,6 +236,37 @@ TEST_F(DrawTest, WireFrameDrawsEdgesOnly) {
     EXPECT_EQ(window_.At(5, 10), kWhite);
 }
 
+TEST_F(DrawTest, WireFrameStripsLookTheSameWhicheverWayTheyAreDrawn) {
+    // A strip row of a relief: upper and lower vertex per column, colours and
+    // depths varying. Without culling the device draws its edges as lines; with
+    // culling that removes nothing, as polygon outlines. Both must match.
+    window_.width = window_.height = 48;
+    Open();
+    std::vector<Vertex> strip;
+    for (int c = 0; c < 10; ++c) {
+        const float x = 2.0f + static_cast<float>(c) * 4.7f;
+        const uint32_t color = 0xFF000000u | static_cast<uint32_t>(c * 25) << 16 | 0x40u;
+        strip.push_back(ScreenVertex(x, 5.0f + static_cast<float>(c % 3), 0.2f + 0.05f * static_cast<float>(c), color, 48, 48));
+        strip.push_back(ScreenVertex(x + 1.3f, 40.0f - static_cast<float>(c % 4), 0.5f, ~color | 0xFF000000u, 48, 48));
+    }
+    device_->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    Frame(strip);
+    const std::vector<uint32_t> lines = window_.frame;
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW); // the strip's faces run counter-clockwise
+    Frame(strip);
+    int drawn = 0, different = 0, outlined = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        drawn += lines[i] != kBlue;
+        outlined += window_.frame[i] != kBlue;
+        different += !Near(lines[i], window_.frame[i], 3);
+    }
+    EXPECT_GT(drawn, 300);
+    // Lines drawn the other way round may differ in an end pixel, no more.
+    EXPECT_NEAR(outlined, drawn, drawn / 50);
+    EXPECT_LE(different, drawn / 50) << "of " << drawn;
+}
+
 TEST_F(DrawTest, DrawPrimitiveStartAndCountPickTheVertices) {
     Open();
     // Three quads side by side, four vertices each.
