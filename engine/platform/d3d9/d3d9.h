@@ -391,7 +391,10 @@ public:
 
 class IDirect3DVertexBuffer9 : public IDirect3DResource9 {
 public:
-    // offset 0 and size 0 lock the whole buffer.
+    // offset 0 and size 0 lock the whole buffer (size 0: to the end). A lock with
+    // D3DLOCK_READONLY costs nothing at the next draw; without it the locked range
+    // counts as changed and is uploaded before the next draw that reads it. A
+    // second lock before Unlock is refused (D3DERR_INVALIDCALL).
     virtual HRESULT Lock(UINT offsetToLock, UINT sizeToLock, void **data, DWORD flags) = 0;
     virtual HRESULT Unlock() = 0;
     virtual HRESULT GetDesc(D3DVERTEXBUFFER_DESC *desc) = 0;
@@ -444,6 +447,9 @@ public:
     virtual HRESULT Present(const RECT *source, const RECT *dest, HWND destWindow,
                             const void *dirtyRegion) = 0;
 
+    // Any level count is accepted; the texture has one level (sampling uses no
+    // mip maps). Formats: A8R8G8B8, X8R8G8B8, A8B8G8R8, X8B8G8R8, R5G6B5,
+    // X1R5G5B5, A1R5G5B5, A4R4G4B4, in Direct3D's byte order when locked.
     virtual HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
                                   D3DFORMAT format, D3DPOOL pool, IDirect3DTexture9 **texture,
                                   HANDLE *sharedHandle) = 0;
