@@ -174,8 +174,11 @@ TEST_F(SelectionTest, FailuresReportEachStepInOrder) {
             };
         };
     };
+    // The codes are copied: an initializer_list's array dies with the full expression.
     auto script = [](const char *call, std::initializer_list<HRESULT> codes) {
-        return [=](StandaloneSession &s) { s.recorder->Script(call, codes); };
+        return [call, list = std::vector<HRESULT>(codes)](StandaloneSession &s) {
+            s.recorder->Script(call, list);
+        };
     };
     const Case cases[] = {
         {"limits exactly met", caps(D3DDEVTYPE_HAL, 3, 0xFFFF), S_OK, D3DDEVTYPE_HAL, {}, {}},

@@ -49,6 +49,9 @@ struct Recorder {
         return hr;
     }
     void Script(const std::string &name, std::initializer_list<HRESULT> codes) {
+        Script(name, std::vector<HRESULT>(codes));
+    }
+    void Script(const std::string &name, const std::vector<HRESULT> &codes) {
         for (HRESULT hr : codes) results[name].push_back(hr);
     }
     void Log(const std::string &call) { calls.push_back(call); }
