@@ -15,6 +15,8 @@ namespace qrv::d3d9 {
 namespace {
 
 constexpr DWORD kMaxPrimitiveCount = 0xFFFFFF;
+// Linked programs kept per device.
+constexpr size_t kMaxPrograms = 256;
 // Longest strip drawn as an edge list in wire frame (4 indices a vertex).
 constexpr uint64_t kMaxStripEdgeVertices = 1u << 20;
 // A fraction of a pixel, coarser than the rasteriser's sub-pixel grid (8 bits).
@@ -291,6 +293,14 @@ GlDevice::Program *GlDevice::FindProgram() {
         key.append(reinterpret_cast<const char *>(&pixelKey), sizeof pixelKey);
     }
 
+    if (programs_.size() >= kMaxPrograms && !programs_.count(key)) {
+        // Far more state combinations than any scene uses: start the cache afresh
+        // rather than let it grow without bound.
+        for (auto &entry : programs_)
+            if (entry.second->program) glDeleteProgram(entry.second->program);
+        programs_.clear();
+        program_ = nullptr;
+    }
     std::unique_ptr<Program> &slot = programs_[key];
     if (slot) return slot->failed ? nullptr : slot.get();
     slot = std::make_unique<Program>();
