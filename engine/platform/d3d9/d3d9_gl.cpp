@@ -8,6 +8,7 @@
 
 #include "d3d9_testing.h"
 #include "gl_device.h"
+#include "shader_code.h"
 
 namespace qrv::d3d9 {
 
@@ -56,7 +57,7 @@ void FillCaps(D3DDEVTYPE type, const GlLimits &limits, D3DCAPS9 *caps) {
     caps->VertexShaderVersion = D3DVS_VERSION(2, 0);
     caps->MaxVertexShaderConst = 256;
     caps->PixelShaderVersion = D3DPS_VERSION(2, 0);
-    caps->PixelShader1xMaxValue = 1.0f;
+    caps->PixelShader1xMaxValue = qrv::d3d9::kPixelShader1xMaxValue;
     caps->NumSimultaneousRTs = 1;
 }
 

@@ -180,16 +180,23 @@ public:
     HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC *desc) override;
     HRESULT LockRect(UINT level, D3DLOCKED_RECT *locked, const RECT *rect, DWORD flags) override;
     HRESULT UnlockRect(UINT level) override;
-    void DropGl() override { gl_ = 0; dirty_ = true; }
+    void DropGl() override {
+        gl_ = 0;
+        pooledBuffer_ = 0;
+        dirty_ = true;
+    }
     GLuintT Prepare();
     bool valid() const { return memory_ != nullptr; }
 
 private:
+    size_t Bytes() const { return static_cast<size_t>(width_) * height_ * format_.bytesPerPixel; }
+
     UINT width_, height_;
     DWORD usage_;
     const TextureFormatInfo &format_;
     D3DPOOL pool_;
-    Block memory_;
+    Block memory_; // from the device's pool of recycled blocks, and back there at the end
+    GLuintT pooledBuffer_ = 0; // a GL buffer that came with the recycled block
     GLuintT gl_ = 0;
     bool dirty_ = true;
     bool locked_ = false;

@@ -254,8 +254,12 @@ GlTexture::GlTexture(GlDevice *device, UINT width, UINT height, DWORD usage,
                      const TextureFormatInfo &format, D3DPOOL pool)
     : DeviceChild(device), width_(width), height_(height), usage_(usage), format_(format),
       pool_(pool) {
-    memory_.reset(static_cast<uint8_t *>(
-        std::calloc(static_cast<size_t>(width) * height, format.bytesPerPixel)));
+    // Photos are reloaded on every relief rebuild: recycled memory spares the page
+    // faults of a fresh block each time.
+    if (Bytes() <= UINT32_MAX)
+        memory_ = device_->TakeBlock(static_cast<UINT>(Bytes()), &pooledBuffer_);
+    else
+        memory_.reset(static_cast<uint8_t *>(std::calloc(Bytes(), 1)));
 }
 
 GlTexture::~GlTexture() {
@@ -263,6 +267,8 @@ GlTexture::~GlTexture() {
         device_->ForgetGlTexture(gl_);
         glDeleteTextures(1, &gl_);
     }
+    if (memory_ && Bytes() <= UINT32_MAX)
+        device_->ReturnBlock(static_cast<UINT>(Bytes()), std::move(memory_), pooledBuffer_);
 }
 
 HRESULT GlTexture::GetLevelDesc(UINT level, D3DSURFACE_DESC *desc) {
