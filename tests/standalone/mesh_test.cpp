@@ -257,7 +257,7 @@ TEST_F(MeshTest, FailedBuffersAreReportedAndNeverPromised) {
     const struct {
         const char *name;
         const char *call;
-        std::initializer_list<HRESULT> script;
+        std::vector<HRESULT> script;
         const char *message;
         uint32_t vertices, triangles;
         bool positions, colours, indices;

@@ -244,8 +244,8 @@ TEST_F(SetUpTest, RestoreDevice) {
 
     const struct {
         const char *name;
-        std::initializer_list<HRESULT> cooperativeLevel;
-        std::initializer_list<HRESULT> reset;
+        std::vector<HRESULT> cooperativeLevel;
+        std::vector<HRESULT> reset;
         HRESULT result;
         bool ok;
         bool stillLost;
