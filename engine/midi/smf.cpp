@@ -132,7 +132,7 @@ std::optional<SmfInfo> ParseSmf(std::span<const uint8_t> bytes) {
         headerLength < 6 || headerLength > in.Left()) {
         return std::nullopt;
     }
-    uint32_t format = 0, tracks = 0, division = 0; // U16 checked the length above
+    uint32_t format = 0, tracks = 0, division = 0; // the 6 bytes are there: checked above
     in.U16(format);
     in.U16(tracks);
     in.U16(division);
