@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "packed_dib_reader.h"
 #include "qrv.h"
 
 namespace qrv::standalone {
@@ -19,29 +20,20 @@ namespace qrv::standalone {
 class PackedDib {
 public:
     explicit PackedDib(HGLOBAL block);
-    ~PackedDib();
     PackedDib(const PackedDib &) = delete;
     PackedDib &operator=(const PackedDib &) = delete;
 
-    bool valid() const { return valid_; }
-    int32_t width() const { return width_; }   // > 0 when valid
-    int32_t height() const { return height_; } // > 0 when valid
-    uint16_t bitCount() const { return bitCount_; }
+    bool valid() const { return dib_.valid(); }
+    int32_t width() const { return dib_.width(); }   // > 0 when valid
+    int32_t height() const { return dib_.height(); } // > 0 when valid
+    uint16_t bitCount() const { return dib_.bitCount(); }
 
     // 0xRRGGBB of the pixel at memory row `row` (0 is the bottom of the picture)
     // and column `column`, both inside the picture.
     uint32_t Rgb(int32_t row, int32_t column) const;
 
 private:
-    HGLOBAL block_ = nullptr;
-    bool locked_ = false;
-    bool valid_ = false;
-    bool topDown_ = false;
-    const uint8_t *pixels_ = nullptr;
-    size_t stride_ = 0;
-    int32_t width_ = 0;
-    int32_t height_ = 0;
-    uint16_t bitCount_ = 0;
+    PackedDibReader dib_; // every row inside the block
     uint32_t table_[256] = {}; // 0xRRGGBB of each colour-table entry
 };
 

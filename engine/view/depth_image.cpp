@@ -1,105 +1,32 @@
 #include "view/depth_image.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace qrv {
 
-namespace {
-
-uint32_t U32(const uint8_t *p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v; // little-endian hosts only, as the block's layout is
-}
-int32_t I32(const uint8_t *p) {
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-uint16_t U16(const uint8_t *p) {
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
-
-constexpr size_t kInfoHeaderSize = 40;
-constexpr uint32_t kBiRgb = 0;
-
-} // namespace
-
-DepthImage::DepthImage(HGLOBAL block) : block_(block) {
-    if (!block) return;
-    void *locked = GlobalLock(block);
-    if (!locked) return;
-    locked_ = true;
-    data_ = static_cast<const uint8_t *>(locked);
-    size_ = GlobalSize(block);
-    if (size_ < kInfoHeaderSize) return;
-
-    const uint32_t headerSize = U32(data_);
-    const int32_t width = I32(data_ + 4);
-    const int32_t height = I32(data_ + 8);
-    const uint16_t bitCount = U16(data_ + 14);
-    const uint32_t compression = U32(data_ + 16);
-    const uint32_t colorsUsed = U32(data_ + 32);
-
-    // Only Windows info headers (40 bytes and the longer V4/V5 ones) describe the
-    // layout read here; the colour table follows the header, whatever its length.
-    if (headerSize < kInfoHeaderSize || headerSize > size_) return;
-    if (compression != kBiRgb) return;
-    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32) return;
-    if (width <= 0 || height == 0 || height == INT32_MIN) return;
-
-    // A paletted image has 1 << bitCount entries unless the header names fewer; an
-    // image of more bits may carry an optional table that the pixels follow.
-    uint64_t entries;
-    if (bitCount <= 8) {
-        const uint32_t full = 1u << bitCount;
-        entries = (colorsUsed != 0 && colorsUsed < full) ? colorsUsed : full;
-    } else {
-        entries = colorsUsed;
-    }
-    const uint64_t pixelOffset = uint64_t{headerSize} + 4 * entries;
-    if (pixelOffset > size_) return; // too short for its header and colour table
-
-    width_ = width;
-    height_ = height < 0 ? -height : height;
-    topDown_ = height < 0;
-    bitCount_ = bitCount;
-    table_ = data_ + headerSize;
-    pixelOffset_ = static_cast<size_t>(pixelOffset);
-    pixels_ = data_ + pixelOffset_;
-    stride_ =
-        static_cast<size_t>((uint64_t{static_cast<uint32_t>(width)} * bitCount + 31) / 32 * 4);
-
-    if (bitCount <= 8) {
-        for (uint64_t i = 0; i < entries; ++i) {
-            const uint8_t *entry = table_ + 4 * i;
+DepthImage::DepthImage(HGLOBAL block) : dib_(block, DibRows::MayBeCut) {
+    if (!dib_.valid()) return;
+    if (dib_.bitCount() <= 8) {
+        const uint8_t *table = dib_.table();
+        for (uint32_t i = 0; i < dib_.tableEntries(); ++i) {
+            const uint8_t *entry = table + 4 * i;
             greyOfIndex_[i] = static_cast<uint8_t>((entry[0] + entry[1] + entry[2]) / 3);
         }
     }
-    const uint64_t pixelBytes = uint64_t{stride_} * static_cast<uint64_t>(height_);
-    plain8Bit_ = bitCount == 8 && headerSize == kInfoHeaderSize && entries == 256 && !topDown_ &&
-                 pixelBytes <= size_ - pixelOffset_;
-    valid_ = true;
-}
-
-DepthImage::~DepthImage() {
-    if (locked_) GlobalUnlock(block_);
+    const uint64_t pixelBytes = uint64_t{dib_.stride()} * static_cast<uint64_t>(dib_.height());
+    plain8Bit_ = dib_.bitCount() == 8 && dib_.headerSize() == 40 && dib_.tableEntries() == 256 &&
+                 !dib_.topDown() && pixelBytes <= dib_.size() - dib_.pixelOffset();
 }
 
 void DepthImage::GreyRow(int32_t memoryRow, uint8_t *grey) const {
-    if (!valid_ || memoryRow < 0 || memoryRow >= height_) return;
-    const int32_t fileRow = topDown_ ? height_ - 1 - memoryRow : memoryRow;
-    const uint64_t start = pixelOffset_ + uint64_t{stride_} * static_cast<uint64_t>(fileRow);
-    const uint64_t available = start < size_ ? size_ - start : 0;
-    const uint8_t *row = data_ + (start < size_ ? start : size_);
+    if (!dib_.valid() || memoryRow < 0 || memoryRow >= dib_.height()) return;
+    const uint64_t size = dib_.size();
+    const uint64_t start = dib_.RowOffset(memoryRow);
+    const uint64_t available = start < size ? size - start : 0;
+    const uint8_t *row = dib_.data() + (start < size ? start : size);
     // Reads one byte of the row, zero past the block's end.
     auto at = [&](uint64_t offset) -> unsigned { return offset < available ? row[offset] : 0u; };
 
-    const int32_t w = width_;
-    switch (bitCount_) {
+    const int32_t w = dib_.width();
+    switch (dib_.bitCount()) {
     case 8:
         if (available >= static_cast<uint64_t>(w)) {
             for (int32_t c = 0; c < w; ++c) grey[c] = greyOfIndex_[row[c]];
@@ -121,7 +48,7 @@ void DepthImage::GreyRow(int32_t memoryRow, uint8_t *grey) const {
         break;
     case 24:
     case 32: {
-        const uint64_t step = bitCount_ / 8;
+        const uint64_t step = dib_.bitCount() / 8u;
         if (available >= step * static_cast<uint64_t>(w)) {
             const uint8_t *p = row;
             for (int32_t c = 0; c < w; ++c, p += step)
@@ -140,24 +67,25 @@ void DepthImage::GreyRow(int32_t memoryRow, uint8_t *grey) const {
 }
 
 void DepthImage::MapRow(int32_t memoryRow, const float (&valueOfGrey)[256], float *out) const {
-    if (!valid_ || memoryRow < 0 || memoryRow >= height_) return;
-    if (bitCount_ == 8) {
-        const int32_t fileRow = topDown_ ? height_ - 1 - memoryRow : memoryRow;
-        const uint64_t start = pixelOffset_ + uint64_t{stride_} * static_cast<uint64_t>(fileRow);
-        if (start <= size_ && size_ - start >= static_cast<uint64_t>(width_)) {
+    if (!dib_.valid() || memoryRow < 0 || memoryRow >= dib_.height()) return;
+    const int32_t width = dib_.width();
+    if (dib_.bitCount() == 8) {
+        const uint64_t size = dib_.size();
+        const uint64_t start = dib_.RowOffset(memoryRow);
+        if (start <= size && size - start >= static_cast<uint64_t>(width)) {
             if (mappedTable_ != valueOfGrey) {
                 for (int i = 0; i < 256; ++i) valueOfIndex_[i] = valueOfGrey[greyOfIndex_[i]];
                 mappedTable_ = valueOfGrey;
             }
-            const uint8_t *row = data_ + start;
-            for (int32_t c = 0; c < width_; ++c) out[c] = valueOfIndex_[row[c]];
+            const uint8_t *row = dib_.data() + start;
+            for (int32_t c = 0; c < width; ++c) out[c] = valueOfIndex_[row[c]];
             return;
         }
     }
     // Other depths, and rows cut off by the block's end.
-    scratch_.resize(static_cast<size_t>(width_));
+    scratch_.resize(static_cast<size_t>(width));
     GreyRow(memoryRow, scratch_.data());
-    for (int32_t c = 0; c < width_; ++c) out[c] = valueOfGrey[scratch_[static_cast<size_t>(c)]];
+    for (int32_t c = 0; c < width; ++c) out[c] = valueOfGrey[scratch_[static_cast<size_t>(c)]];
 }
 
 } // namespace qrv

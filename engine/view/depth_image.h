@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "packed_dib_reader.h"
 #include "qrv.h"
 
 namespace qrv {
@@ -18,13 +19,12 @@ public:
     // not read (compressed, 16 bits per pixel, an unknown header) leave valid()
     // false: the caller then builds as if no depth image had been given.
     explicit DepthImage(HGLOBAL block);
-    ~DepthImage();
     DepthImage(const DepthImage &) = delete;
     DepthImage &operator=(const DepthImage &) = delete;
 
-    bool valid() const { return valid_; }
-    int32_t width() const { return width_; }   // > 0 when valid
-    int32_t height() const { return height_; } // > 0 when valid; top-down images too
+    bool valid() const { return dib_.valid(); }
+    int32_t width() const { return dib_.width(); }   // > 0 when valid
+    int32_t height() const { return dib_.height(); } // > 0 when valid; top-down images too
 
     // The grey level 0..255 of every pixel of one row into grey[0 .. width()).
     // memoryRow 0 is the bottom row of the picture whatever the file's row order.
@@ -42,25 +42,13 @@ public:
     // 40-byte header, a full 256-entry table and bottom-up rows. Then pixels(),
     // colourTable() and rowStride() may be used with SampleDepth.
     bool isPlain8Bit() const { return plain8Bit_; }
-    const uint8_t *pixels() const { return pixels_; }
-    const uint8_t *colourTable() const { return table_; }
-    int32_t rowStride() const { return static_cast<int32_t>(stride_); }
+    const uint8_t *pixels() const { return dib_.pixels(); }
+    const uint8_t *colourTable() const { return dib_.table(); }
+    int32_t rowStride() const { return static_cast<int32_t>(dib_.stride()); }
 
 private:
-    HGLOBAL block_ = nullptr;
-    const uint8_t *data_ = nullptr;
-    size_t size_ = 0;
-    bool locked_ = false;
-    bool valid_ = false;
+    PackedDibReader dib_; // rows may run past the block's end
     bool plain8Bit_ = false;
-    bool topDown_ = false;
-    int32_t width_ = 0;
-    int32_t height_ = 0;
-    uint16_t bitCount_ = 0;
-    const uint8_t *table_ = nullptr;
-    const uint8_t *pixels_ = nullptr;
-    size_t pixelOffset_ = 0;
-    size_t stride_ = 0;
     uint8_t greyOfIndex_[256] = {};
     // valueOfGrey through the colour table, for the last table MapRow was given.
     mutable const float *mappedTable_ = nullptr;
