@@ -1,51 +1,16 @@
 #include "options.h"
 
+#include "option_table.h"
 #include "q3d_options.h"
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <functional>
-#include <sstream>
 
 namespace qrv::render {
 
 namespace {
 
-// Reads a whole decimal integer within [low, high].
-bool ParseInt(const std::string &text, int low, int high, int &out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char *end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value < low || value > high) return false;
-    out = static_cast<int>(value);
-    return true;
-}
+using ViewOption = Option<Settings>;
 
-// Splits "a<sep>b<sep>c" into exactly count integers within [low, high].
-bool ParseInts(const std::string &text, char sep, int count, int low, int high, int *out) {
-    std::string part;
-    std::istringstream in(text);
-    int n = 0;
-    while (std::getline(in, part, sep)) {
-        if (n == count || !ParseInt(part, low, high, out[n])) return false;
-        ++n;
-    }
-    return n == count && !text.empty() && text.back() != sep;
-}
-
-struct Option {
-    char shortName;      // 0 when there is none
-    const char *name;    // without the leading "--"
-    const char *argName; // null for a flag
-    const char *help;
-    // Applies the option; returns an error message, empty when it was fine.
-    std::function<std::string(Settings &, const std::string &)> apply;
-};
-
-const std::vector<Option> &Options() {
-    static const std::vector<Option> options = {
+const std::vector<ViewOption> &Options() {
+    static const std::vector<ViewOption> options = {
         {'o', "output", "FILE",
          "PNG file to write (default relief.png). A series of frames goes to FILE with "
          "\"-1\", \"-2\", ... before its extension.",
@@ -71,26 +36,13 @@ const std::vector<Option> &Options() {
         {'s', "size", "WxH",
          "Frame size in pixels, each 1 to 8192 (default 512x512). The relief is drawn for a "
          "square window, so other shapes stretch it, as resizing Tovelle's window does.",
-         [](Settings &s, const std::string &v) {
-             int wh[2];
-             const size_t x = v.find_first_of("xX");
-             if (x == std::string::npos ||
-                 !ParseInts(v.substr(0, x) + "," + v.substr(x + 1), ',', 2, 1, 8192, wh))
-                 return "bad frame size '" + v + "' (expected WxH, e.g. 640x480)";
-             s.width = wh[0];
-             s.height = wh[1];
-             return std::string();
-         }},
+         [](Settings &s, const std::string &v) { return ParseFrameSize(v, s.width, s.height); }},
         {'e', "eye", "X,Y,Z",
          "Moves the eye by steps of 0.1, as Tovelle's keys do: X sideways and Y up or down "
          "over the eye's sphere, Z nearer (positive) or farther (negative), each -100 to 100. "
          "Steps past the eye's limits are left out. Like Tovelle, opening the photo first "
          "moves the eye 0.8 farther away.",
-         [](Settings &s, const std::string &v) {
-             if (!ParseInts(v, ',', 3, -100, 100, s.eyeSteps))
-                 return "bad eye steps '" + v + "' (expected X,Y,Z, e.g. 3,-2,0)";
-             return std::string();
-         }},
+         [](Settings &s, const std::string &v) { return ParseEyeSteps(v, s.eyeSteps); }},
         {'t', "tear", "LEVEL",
          "Tears the relief apart wherever two neighbouring depths differ by more than LEVEL "
          "(0 to 255; 255 never tears). Default: never torn, as in Tovelle.",
@@ -159,21 +111,6 @@ const std::vector<Option> &Options() {
     return options;
 }
 
-// Folds text to lines of at most width characters, each indented by indent.
-std::string Wrap(const std::string &text, size_t indent, size_t width) {
-    std::istringstream words(text);
-    std::string word, out, line;
-    while (words >> word) {
-        if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
-            out += std::string(indent, ' ') + line + "\n";
-            line.clear();
-        }
-        line += (line.empty() ? "" : " ") + word;
-    }
-    if (!line.empty()) out += std::string(indent, ' ') + line + "\n";
-    return out;
-}
-
 } // namespace
 
 std::string HelpText() {
@@ -184,13 +121,7 @@ std::string HelpText() {
         "libqrv.so as Tovelle draws it, and writes the frame as a PNG file.\n"
         "\n"
         "Options:\n";
-    for (const Option &o : Options()) {
-        std::string head = "  ";
-        head += o.shortName ? std::string("-") + o.shortName + ", " : "    ";
-        head += std::string("--") + o.name;
-        if (o.argName) head += std::string(" ") + o.argName;
-        text += head + "\n" + Wrap(o.help, 8, 80);
-    }
+    text += OptionsHelp(Options());
     text += "\n"
             "Exit status: 0 when every frame was written; 2 for a bad command line, a\n"
             "missing or unreadable photo or depth image; 1 when a frame could not be drawn\n"
@@ -203,58 +134,9 @@ std::string HelpText() {
 
 bool ParseCommandLine(int argc, const char *const *argv, Settings &settings, std::string &error) {
     settings = Settings{};
-    const auto &options = Options();
-    bool onlyOperands = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (onlyOperands || arg.size() < 2 || arg[0] != '-') {
-            if (!settings.photo.empty()) {
-                error = "more than one photo given ('" + settings.photo + "' and '" + arg + "')";
-                return false;
-            }
-            settings.photo = arg;
-            continue;
-        }
-        if (arg == "--") {
-            onlyOperands = true;
-            continue;
-        }
-        const Option *found = nullptr;
-        std::string value;
-        bool hasInlineValue = false;
-        if (arg.rfind("--", 0) == 0) {
-            const size_t eq = arg.find('=');
-            const std::string name =
-                arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-            if (eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                hasInlineValue = true;
-            }
-            for (const Option &o : options)
-                if (name == o.name) found = &o;
-        } else if (arg.size() == 2) {
-            for (const Option &o : options)
-                if (o.shortName == arg[1]) found = &o;
-        }
-        if (!found) {
-            error = "unknown option '" + arg + "' (see --help)";
-            return false;
-        }
-        if (found->argName) {
-            if (!hasInlineValue) {
-                if (i + 1 >= argc) {
-                    error = std::string("option --") + found->name + " needs " + found->argName;
-                    return false;
-                }
-                value = argv[++i];
-            }
-        } else if (hasInlineValue) {
-            error = std::string("option --") + found->name + " takes no value";
-            return false;
-        }
-        error = found->apply(settings, value);
-        if (!error.empty()) return false;
-    }
+    if (!ParseOptions(argc, argv, 1, Options(), &Settings::photo, {"photo", "--help"}, settings,
+                      error))
+        return false;
     if (settings.help) return true;
     if (!settings.model.empty()) {
         // The library takes the photo from the model's name.

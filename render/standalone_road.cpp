@@ -12,6 +12,7 @@
 #include <sstream>
 #include <vector>
 
+#include "option_table.h"
 #include "options.h"
 #include "png_writer.h"
 #include "q3d_road.h"
@@ -45,35 +46,7 @@ struct RoadSettings {
     bool help = false;
 };
 
-bool ParseInt(const std::string &text, int low, int high, int &out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char *end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value < low || value > high) return false;
-    out = static_cast<int>(value);
-    return true;
-}
-
-// Exactly count integers within [low, high], separated by sep.
-bool ParseInts(const std::string &text, char sep, int count, int low, int high, int *out) {
-    std::string part;
-    std::istringstream in(text);
-    int n = 0;
-    while (std::getline(in, part, sep)) {
-        if (n == count || !ParseInt(part, low, high, out[n])) return false;
-        ++n;
-    }
-    return n == count && !text.empty() && text.back() != sep;
-}
-
-struct RoadOption {
-    char shortName;      // 0 when there is none
-    const char *name;    // without the leading "--"
-    const char *argName; // null for a flag
-    const char *help;
-    std::function<std::string(RoadSettings &, const std::string &)> apply;
-};
+using RoadOption = Option<RoadSettings>;
 
 std::function<std::string(RoadSettings &, const std::string &)> FileInto(std::string RoadSettings::*field,
                                                                         const char *what) {
@@ -112,25 +85,12 @@ const std::vector<RoadOption> &RoadOptions() {
          "\"-1\", \"-2\", ... before its extension.",
          FileInto(&RoadSettings::output, "--output")},
         {'s', "size", "WxH", "Frame size in pixels, each 1 to 8192 (default 512x512).",
-         [](RoadSettings &s, const std::string &v) {
-             int wh[2];
-             const size_t x = v.find_first_of("xX");
-             if (x == std::string::npos ||
-                 !ParseInts(v.substr(0, x) + "," + v.substr(x + 1), ',', 2, 1, 8192, wh))
-                 return "bad frame size '" + v + "' (expected WxH, e.g. 640x480)";
-             s.width = wh[0];
-             s.height = wh[1];
-             return std::string();
-         }},
+         [](RoadSettings &s, const std::string &v) { return ParseFrameSize(v, s.width, s.height); }},
         {'e', "eye", "X,Y,Z",
          "Moves the eye from its start (0, 3, -4) by steps of 0.1: X sideways and Y up or down "
          "over its sphere, Z nearer (positive) or farther (negative), each -100 to 100. Steps "
          "past the eye's limits are left out.",
-         [](RoadSettings &s, const std::string &v) {
-             if (!ParseInts(v, ',', 3, -100, 100, s.eyeSteps))
-                 return "bad eye steps '" + v + "' (expected X,Y,Z, e.g. 3,-2,0)";
-             return std::string();
-         }},
+         [](RoadSettings &s, const std::string &v) { return ParseEyeSteps(v, s.eyeSteps); }},
         {'w', "wire", nullptr, "Draws the wire frame.",
          [](RoadSettings &s, const std::string &) {
              s.wire = true;
@@ -166,69 +126,10 @@ const std::vector<RoadOption> &RoadOptions() {
     return options;
 }
 
-std::string Wrap(const std::string &text, size_t indent, size_t width) {
-    std::istringstream words(text);
-    std::string word, out, line;
-    while (words >> word) {
-        if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
-            out += std::string(indent, ' ') + line + "\n";
-            line.clear();
-        }
-        line += (line.empty() ? "" : " ") + word;
-    }
-    if (!line.empty()) out += std::string(indent, ' ') + line + "\n";
-    return out;
-}
-
 bool Parse(int argc, const char *const *argv, RoadSettings &s, std::string &error) {
-    bool onlyOperands = false;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (onlyOperands || arg.size() < 2 || arg[0] != '-') {
-            if (!s.depth.empty()) {
-                error = "more than one depth image given ('" + s.depth + "' and '" + arg + "')";
-                return false;
-            }
-            s.depth = arg;
-            continue;
-        }
-        if (arg == "--") {
-            onlyOperands = true;
-            continue;
-        }
-        const RoadOption *found = nullptr;
-        std::string value;
-        bool inlineValue = false;
-        if (arg.rfind("--", 0) == 0) {
-            const size_t eq = arg.find('=');
-            const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-            if (eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                inlineValue = true;
-            }
-            for (const RoadOption &o : RoadOptions())
-                if (name == o.name) found = &o;
-        } else if (arg.size() == 2) {
-            for (const RoadOption &o : RoadOptions())
-                if (o.shortName == arg[1]) found = &o;
-        }
-        if (!found) {
-            error = "unknown option '" + arg + "' (see --standalone --help)";
-            return false;
-        }
-        if (found->argName && !inlineValue) {
-            if (i + 1 >= argc) {
-                error = std::string("option --") + found->name + " needs " + found->argName;
-                return false;
-            }
-            value = argv[++i];
-        } else if (!found->argName && inlineValue) {
-            error = std::string("option --") + found->name + " takes no value";
-            return false;
-        }
-        error = found->apply(s, value);
-        if (!error.empty()) return false;
-    }
+    if (!ParseOptions(argc, argv, 2, RoadOptions(), &RoadSettings::depth,
+                      {"depth image", "--standalone --help"}, s, error))
+        return false;
     if (s.help) return true;
     if (s.depth.empty() == s.model.empty()) {
         error = s.depth.empty() ? "no depth image or --model given (see --standalone --help)"
@@ -509,12 +410,7 @@ std::string StandaloneHelpText() {
         "writes the frame as a PNG file.\n"
         "\n"
         "Options:\n";
-    for (const RoadOption &o : RoadOptions()) {
-        std::string head = o.shortName ? std::string("  -") + o.shortName + ", --" : "      --";
-        head += o.name;
-        if (o.argName) head += std::string(" ") + o.argName;
-        text += head + "\n" + Wrap(o.help, 8, 80);
-    }
+    text += OptionsHelp(RoadOptions());
     text += "\n"
             "Exit status: 0 when every frame was written; 2 for a bad command line or an\n"
             "input file that cannot be read; 1 when the engine could not be set up or a\n"
