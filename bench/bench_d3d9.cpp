@@ -23,6 +23,7 @@
 
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/egl_context.h"
+#include "raw_gl.h"
 #include "relief_scene.h"
 
 namespace qrv::bench {
@@ -133,26 +134,11 @@ private:
 };
 
 // ---- Raw OpenGL --------------------------------------------------------------------
-GLuint Compile(GLenum stage, const char *source) {
-    GLuint shader = glCreateShader(stage);
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    return shader;
-}
-
 class RawScene {
 public:
     RawScene() : context_(d3d9::EglContext::Create(D3DDEVTYPE_HAL)) {
         if (!context_) throw std::runtime_error("no GL");
-        glCreateRenderbuffers(1, &color_);
-        glNamedRenderbufferStorage(color_, GL_RGBA8, kFrameSize, kFrameSize);
-        glCreateRenderbuffers(1, &depth_);
-        glNamedRenderbufferStorage(depth_, GL_DEPTH_COMPONENT16, kFrameSize, kFrameSize);
-        glCreateFramebuffers(1, &framebuffer_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-        glViewport(0, 0, kFrameSize, kFrameSize);
+        target_ = rawgl::BindTarget(kFrameSize, GL_DEPTH_COMPONENT16, GL_DEPTH_ATTACHMENT);
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LEQUAL);
 
@@ -160,16 +146,7 @@ public:
         FillStrips(vertices.data());
         glCreateBuffers(1, &buffer_);
         glNamedBufferData(buffer_, kStripBytes, vertices.data(), GL_STATIC_DRAW);
-        glCreateVertexArrays(1, &vertexArray_);
-        glBindVertexArray(vertexArray_);
-        glVertexArrayVertexBuffer(vertexArray_, 0, buffer_, 0, sizeof(StripVertex));
-        glVertexArrayAttribFormat(vertexArray_, 0, 3, GL_FLOAT, GL_FALSE, 0);
-        glVertexArrayAttribFormat(vertexArray_, 1, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 12);
-        glVertexArrayAttribFormat(vertexArray_, 2, 2, GL_FLOAT, GL_FALSE, 16);
-        for (GLuint a = 0; a < 3; ++a) {
-            glVertexArrayAttribBinding(vertexArray_, a, 0);
-            glEnableVertexArrayAttrib(vertexArray_, a);
-        }
+        vertexArray_ = rawgl::BindStripVertexArray(buffer_, sizeof(StripVertex));
 
         const std::vector<uint32_t> texels = Photo();
         glCreateTextures(GL_TEXTURE_2D, 1, &texture_);
@@ -180,32 +157,25 @@ public:
         glTextureParameteri(texture_, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         glBindTextureUnit(0, texture_);
 
-        const GLuint vs = Compile(GL_VERTEX_SHADER,
-                                  "#version 330 core\n"
-                                  "layout(location = 0) in vec3 position;\n"
-                                  "layout(location = 1) in vec4 color;\n"
-                                  "layout(location = 2) in vec2 uv;\n"
-                                  "uniform mat4 mvp;\n"
-                                  "uniform vec2 offset;\n"
-                                  "out vec4 vColor;\n"
-                                  "out vec2 vUv;\n"
-                                  "void main() {\n"
-                                  "  gl_Position = mvp * vec4(position, 1.0);\n"
-                                  "  gl_Position.xy += offset * gl_Position.w;\n"
-                                  "  vColor = color; vUv = uv;\n"
-                                  "}\n");
-        const GLuint fs = Compile(GL_FRAGMENT_SHADER,
-                                  "#version 330 core\n"
-                                  "in vec4 vColor;\n"
-                                  "in vec2 vUv;\n"
-                                  "uniform sampler2D photo;\n"
-                                  "layout(location = 0) out vec4 result;\n"
-                                  "void main() { result = texture(photo, vUv) * vColor; }\n");
-        program_ = glCreateProgram();
-        glAttachShader(program_, vs);
-        glAttachShader(program_, fs);
-        glLinkProgram(program_);
-        glUseProgram(program_);
+        program_ = rawgl::UseProgram("#version 330 core\n"
+                                     "layout(location = 0) in vec3 position;\n"
+                                     "layout(location = 1) in vec4 color;\n"
+                                     "layout(location = 2) in vec2 uv;\n"
+                                     "uniform mat4 mvp;\n"
+                                     "uniform vec2 offset;\n"
+                                     "out vec4 vColor;\n"
+                                     "out vec2 vUv;\n"
+                                     "void main() {\n"
+                                     "  gl_Position = mvp * vec4(position, 1.0);\n"
+                                     "  gl_Position.xy += offset * gl_Position.w;\n"
+                                     "  vColor = color; vUv = uv;\n"
+                                     "}\n",
+                                     "#version 330 core\n"
+                                     "in vec4 vColor;\n"
+                                     "in vec2 vUv;\n"
+                                     "uniform sampler2D photo;\n"
+                                     "layout(location = 0) out vec4 result;\n"
+                                     "void main() { result = texture(photo, vUv) * vColor; }\n");
         const Matrix mvp = Multiply(ReliefView(), ReliefProjection());
         glUniformMatrix4fv(glGetUniformLocation(program_, "mvp"), 1, GL_FALSE, &mvp.m[0][0]);
         glUniform2f(glGetUniformLocation(program_, "offset"), 1.0f / kFrameSize, -1.0f / kFrameSize);
@@ -225,8 +195,8 @@ public:
 
 private:
     std::unique_ptr<d3d9::EglContext> context_;
-    GLuint color_ = 0, depth_ = 0, framebuffer_ = 0, buffer_ = 0, vertexArray_ = 0, texture_ = 0,
-           program_ = 0;
+    rawgl::Target target_;
+    GLuint buffer_ = 0, vertexArray_ = 0, texture_ = 0, program_ = 0;
     std::vector<uint32_t> pixels_;
 };
 

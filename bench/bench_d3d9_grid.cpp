@@ -21,6 +21,7 @@
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/egl_context.h"
 #include "platform/d3dx9/assembler.h"
+#include "raw_gl.h"
 #include "relief_scene.h"
 
 namespace qrv::bench {
@@ -159,88 +160,17 @@ private:
     std::vector<float> constants_ = Constants();
 };
 
+// The same buffers drawn by raw OpenGL.
 class RawGrid {
 public:
-    RawGrid() : context_(d3d9::EglContext::Create(D3DDEVTYPE_HAL)) {
-        if (!context_) throw std::runtime_error("no GL");
-        glCreateRenderbuffers(1, &color_);
-        glNamedRenderbufferStorage(color_, GL_RGBA8, kFrameSize, kFrameSize);
-        glCreateRenderbuffers(1, &depth_);
-        glNamedRenderbufferStorage(depth_, GL_DEPTH24_STENCIL8, kFrameSize, kFrameSize);
-        glCreateFramebuffers(1, &framebuffer_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth_);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-        glViewport(0, 0, kFrameSize, kFrameSize);
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(GL_LEQUAL);
-        const Mesh mesh = MakeMesh();
-        GLuint buffers[4];
-        glCreateBuffers(4, buffers);
-        glNamedBufferData(buffers[0], static_cast<GLsizeiptr>(mesh.positions.size() * 4), mesh.positions.data(), GL_STATIC_DRAW);
-        glNamedBufferData(buffers[1], static_cast<GLsizeiptr>(mesh.colours.size() * 4), mesh.colours.data(), GL_STATIC_DRAW);
-        glNamedBufferData(buffers[2], static_cast<GLsizeiptr>(mesh.uvs.size() * 4), mesh.uvs.data(), GL_STATIC_DRAW);
-        glNamedBufferData(buffers[3], static_cast<GLsizeiptr>(mesh.indices.size() * 2), mesh.indices.data(), GL_STATIC_DRAW);
-        glCreateVertexArrays(1, &vertexArray_);
-        glBindVertexArray(vertexArray_);
-        glVertexArrayVertexBuffer(vertexArray_, 0, buffers[0], 0, 12);
-        glVertexArrayVertexBuffer(vertexArray_, 1, buffers[1], 0, 4);
-        glVertexArrayVertexBuffer(vertexArray_, 2, buffers[2], 0, 8);
-        glVertexArrayElementBuffer(vertexArray_, buffers[3]);
-        glVertexArrayAttribFormat(vertexArray_, 0, 3, GL_FLOAT, GL_FALSE, 0);
-        glVertexArrayAttribFormat(vertexArray_, 1, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 0);
-        glVertexArrayAttribFormat(vertexArray_, 2, 2, GL_FLOAT, GL_FALSE, 0);
-        for (GLuint a = 0; a < 3; ++a) {
-            glVertexArrayAttribBinding(vertexArray_, a, a);
-            glEnableVertexArrayAttrib(vertexArray_, a);
-        }
-        auto compile = [](GLenum stage, const char *source) {
-            GLuint shader = glCreateShader(stage);
-            glShaderSource(shader, 1, &source, nullptr);
-            glCompileShader(shader);
-            return shader;
-        };
-        program_ = glCreateProgram();
-        glAttachShader(program_, compile(GL_VERTEX_SHADER,
-                                         "#version 330 core\n"
-                                         "layout(location = 0) in vec4 position;\n"
-                                         "layout(location = 1) in vec4 color;\n"
-                                         "layout(location = 2) in vec4 uv;\n"
-                                         "uniform vec4 c[4];\n"
-                                         "out vec4 vColor;\n"
-                                         "out vec4 vUv;\n"
-                                         "void main() {\n"
-                                         "  gl_Position = vec4(dot(position, c[0]), dot(position, c[1]),\n"
-                                         "                     dot(position, c[2]), dot(position, c[3]));\n"
-                                         "  vColor = color; vUv = uv;\n"
-                                         "}\n"));
-        glAttachShader(program_, compile(GL_FRAGMENT_SHADER,
-                                         "#version 330 core\n"
-                                         "in vec4 vColor;\n"
-                                         "layout(location = 0) out vec4 result;\n"
-                                         "void main() { result = vColor; }\n"));
-        glLinkProgram(program_);
-        glUseProgram(program_);
-        constantsLocation_ = glGetUniformLocation(program_, "c");
-        pixels_.resize(static_cast<size_t>(kFrameSize) * kFrameSize);
-    }
+    RawGrid() : grid_(kFrameSize, mesh_.positions, mesh_.colours, mesh_.uvs, mesh_.indices) {}
 
-    void Frame() {
-        context_->MakeCurrent();
-        glClearColor(0, 0, 1, 1);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-        glUniform4fv(constantsLocation_, 4, constants_.data());
-        glDrawElements(GL_TRIANGLES, kTriangles * 3, GL_UNSIGNED_SHORT, nullptr);
-        glReadPixels(0, 0, kFrameSize, kFrameSize, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels_.data());
-        benchmark::DoNotOptimize(pixels_.data());
-    }
+    void Frame() { grid_.Frame(constants_.data()); }
 
 private:
-    std::unique_ptr<d3d9::EglContext> context_;
-    GLuint color_ = 0, depth_ = 0, framebuffer_ = 0, vertexArray_ = 0, program_ = 0;
-    GLint constantsLocation_ = -1;
+    Mesh mesh_ = MakeMesh();
+    rawgl::StreamGrid grid_;
     std::vector<float> constants_ = Constants();
-    std::vector<uint32_t> pixels_;
 };
 
 void ShaderGrid_Layer(benchmark::State &state) {

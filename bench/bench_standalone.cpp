@@ -22,6 +22,7 @@
 #include "platform/d3d9/egl_context.h"
 #include "platform/d3dx9/d3dx9.h"
 #include "qrv.h"
+#include "raw_gl.h"
 #include "standalone/standalone_engine.h"
 
 namespace qrv::bench {
@@ -144,79 +145,12 @@ Engine &TheEngine() {
 // depth test and back faces culled, read back as BGRA.
 class RawMesh {
 public:
-    RawMesh() : context_(d3d9::EglContext::Create(D3DDEVTYPE_HAL)) {
-        if (!context_) throw std::runtime_error("no GL");
-        const standalone::StandaloneEngine &e = standalone::engine;
-        const auto positions = Contents<float>(e.positionBuffer, size_t{e.vertexCount} * 3);
-        const auto colours = Contents<uint32_t>(e.colorBuffer, e.vertexCount);
-        const auto indices = Contents<uint16_t>(e.indexBuffer, size_t{e.triangleCount} * 3);
-        const std::vector<float> uvs(size_t{e.vertexCount} * 2, 0.0f);
-        triangles_ = static_cast<GLsizei>(e.triangleCount);
-
-        context_->MakeCurrent();
-        glCreateRenderbuffers(1, &color_);
-        glNamedRenderbufferStorage(color_, GL_RGBA8, kFrameSize, kFrameSize);
-        glCreateRenderbuffers(1, &depth_);
-        glNamedRenderbufferStorage(depth_, GL_DEPTH24_STENCIL8, kFrameSize, kFrameSize);
-        glCreateFramebuffers(1, &framebuffer_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth_);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-        glViewport(0, 0, kFrameSize, kFrameSize);
+    RawMesh() : grid_(Grid()) {
+        // The context is current: cull back faces as the engine does.
         glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(GL_LEQUAL);
         glEnable(GL_CULL_FACE);
         glCullFace(GL_BACK);
         glFrontFace(GL_CW); // front faces run clockwise as seen, as in Direct3D
-
-        GLuint buffers[4];
-        glCreateBuffers(4, buffers);
-        glNamedBufferData(buffers[0], static_cast<GLsizeiptr>(positions.size() * 4), positions.data(), GL_STATIC_DRAW);
-        glNamedBufferData(buffers[1], static_cast<GLsizeiptr>(colours.size() * 4), colours.data(), GL_STATIC_DRAW);
-        glNamedBufferData(buffers[2], static_cast<GLsizeiptr>(uvs.size() * 4), uvs.data(), GL_STATIC_DRAW);
-        glNamedBufferData(buffers[3], static_cast<GLsizeiptr>(indices.size() * 2), indices.data(), GL_STATIC_DRAW);
-        glCreateVertexArrays(1, &vertexArray_);
-        glBindVertexArray(vertexArray_);
-        glVertexArrayVertexBuffer(vertexArray_, 0, buffers[0], 0, 12);
-        glVertexArrayVertexBuffer(vertexArray_, 1, buffers[1], 0, 4);
-        glVertexArrayVertexBuffer(vertexArray_, 2, buffers[2], 0, 8);
-        glVertexArrayElementBuffer(vertexArray_, buffers[3]);
-        glVertexArrayAttribFormat(vertexArray_, 0, 3, GL_FLOAT, GL_FALSE, 0);
-        glVertexArrayAttribFormat(vertexArray_, 1, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 0);
-        glVertexArrayAttribFormat(vertexArray_, 2, 2, GL_FLOAT, GL_FALSE, 0);
-        for (GLuint a = 0; a < 3; ++a) {
-            glVertexArrayAttribBinding(vertexArray_, a, a);
-            glEnableVertexArrayAttrib(vertexArray_, a);
-        }
-        auto compile = [](GLenum stage, const char *source) {
-            GLuint shader = glCreateShader(stage);
-            glShaderSource(shader, 1, &source, nullptr);
-            glCompileShader(shader);
-            return shader;
-        };
-        program_ = glCreateProgram();
-        glAttachShader(program_, compile(GL_VERTEX_SHADER,
-                                         "#version 330 core\n"
-                                         "layout(location = 0) in vec4 position;\n"
-                                         "layout(location = 1) in vec4 color;\n"
-                                         "layout(location = 2) in vec4 uv;\n"
-                                         "uniform vec4 c[4];\n"
-                                         "out vec4 vColor;\n"
-                                         "out vec4 vUv;\n"
-                                         "void main() {\n"
-                                         "  gl_Position = vec4(dot(position, c[0]), dot(position, c[1]),\n"
-                                         "                     dot(position, c[2]), dot(position, c[3]));\n"
-                                         "  vColor = color; vUv = uv;\n"
-                                         "}\n"));
-        glAttachShader(program_, compile(GL_FRAGMENT_SHADER,
-                                         "#version 330 core\n"
-                                         "in vec4 vColor;\n"
-                                         "layout(location = 0) out vec4 result;\n"
-                                         "void main() { result = vColor; }\n"));
-        glLinkProgram(program_);
-        glUseProgram(program_);
-        constantsLocation_ = glGetUniformLocation(program_, "c");
 
         // The frame's matrix: the eye at (0, 3, -4) looking at the origin, a vertical
         // field of view of 3.1415 / 3, a square frame, near 2 and far 10; transposed.
@@ -227,32 +161,29 @@ public:
         D3DXMatrixMultiply(&m, &view, &projection);
         D3DXMatrixTranspose(&m, &m);
         std::memcpy(constants_, &m.m[0][0], sizeof constants_);
-        pixels_.resize(static_cast<size_t>(kFrameSize) * kFrameSize);
     }
 
-    void Frame() {
-        context_->MakeCurrent();
-        glClearColor(0, 0, 1, 1);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-        glUniform4fv(constantsLocation_, 4, constants_);
-        glDrawElements(GL_TRIANGLES, triangles_ * 3, GL_UNSIGNED_SHORT, nullptr);
-        glReadPixels(0, 0, kFrameSize, kFrameSize, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels_.data());
-        benchmark::DoNotOptimize(pixels_.data());
-    }
+    void Frame() { grid_->Frame(constants_); }
     size_t MeshPixels() {
         Frame();
         size_t n = 0;
-        for (uint32_t p : pixels_) n += (p & 0xFFFFFFu) != 0x0000FFu;
+        for (uint32_t p : grid_->pixels()) n += (p & 0xFFFFFFu) != 0x0000FFu;
         return n;
     }
 
 private:
-    std::unique_ptr<d3d9::EglContext> context_;
-    GLuint color_ = 0, depth_ = 0, framebuffer_ = 0, vertexArray_ = 0, program_ = 0;
-    GLint constantsLocation_ = -1;
-    GLsizei triangles_ = 0;
+    // The engine's buffers, copied into a grid of their own.
+    static std::unique_ptr<rawgl::StreamGrid> Grid() {
+        const standalone::StandaloneEngine &e = standalone::engine;
+        const auto positions = Contents<float>(e.positionBuffer, size_t{e.vertexCount} * 3);
+        const auto colours = Contents<uint32_t>(e.colorBuffer, e.vertexCount);
+        const auto indices = Contents<uint16_t>(e.indexBuffer, size_t{e.triangleCount} * 3);
+        const std::vector<float> uvs(size_t{e.vertexCount} * 2, 0.0f);
+        return std::make_unique<rawgl::StreamGrid>(kFrameSize, positions, colours, uvs, indices);
+    }
+
+    std::unique_ptr<rawgl::StreamGrid> grid_;
     float constants_[16] = {};
-    std::vector<uint32_t> pixels_;
 };
 
 void StandaloneFrame_Render(benchmark::State &state) {

@@ -37,6 +37,7 @@
 #include "QRV3D.h"
 #include "platform/d3d9/egl_context.h"
 #include "qrv.h"
+#include "raw_gl.h"
 #include "view/relief_view.h"
 
 namespace qrv::bench {
@@ -167,13 +168,6 @@ Relief640 &TheRelief() {
 
 // ---- The same drawing with raw OpenGL ---------------------------------------------------
 
-GLuint Compile(GLenum stage, const char *source) {
-    GLuint shader = glCreateShader(stage);
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    return shader;
-}
-
 class RawScene {
 public:
     // Draws the strips the view holds, with the photo's texels, as the view does.
@@ -190,30 +184,13 @@ public:
         view.stripBuffer->Unlock();
         context_->MakeCurrent();
 
-        glCreateRenderbuffers(1, &color_);
-        glNamedRenderbufferStorage(color_, GL_RGBA8, kFrameSize, kFrameSize);
-        glCreateRenderbuffers(1, &depth_);
-        glNamedRenderbufferStorage(depth_, GL_DEPTH_COMPONENT16, kFrameSize, kFrameSize);
-        glCreateFramebuffers(1, &framebuffer_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-        glViewport(0, 0, kFrameSize, kFrameSize);
+        target_ = rawgl::BindTarget(kFrameSize, GL_DEPTH_COMPONENT16, GL_DEPTH_ATTACHMENT);
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LEQUAL);
 
         glCreateBuffers(1, &buffer_);
         glNamedBufferData(buffer_, static_cast<GLsizeiptr>(bytes), vertices.data(), GL_STATIC_DRAW);
-        glCreateVertexArrays(1, &vertexArray_);
-        glBindVertexArray(vertexArray_);
-        glVertexArrayVertexBuffer(vertexArray_, 0, buffer_, 0, sizeof(StripVertex));
-        glVertexArrayAttribFormat(vertexArray_, 0, 3, GL_FLOAT, GL_FALSE, 0);
-        glVertexArrayAttribFormat(vertexArray_, 1, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 12);
-        glVertexArrayAttribFormat(vertexArray_, 2, 2, GL_FLOAT, GL_FALSE, 16);
-        for (GLuint a = 0; a < 3; ++a) {
-            glVertexArrayAttribBinding(vertexArray_, a, 0);
-            glEnableVertexArrayAttrib(vertexArray_, a);
-        }
+        vertexArray_ = rawgl::BindStripVertexArray(buffer_, sizeof(StripVertex));
 
         // A texture of the photo's size.
         D3DSURFACE_DESC photo{};
@@ -227,29 +204,23 @@ public:
         glTextureParameteri(texture_, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         glBindTextureUnit(0, texture_);
 
-        const GLuint vs = Compile(GL_VERTEX_SHADER, "#version 330 core\n"
-                                                    "layout(location = 0) in vec3 position;\n"
-                                                    "layout(location = 1) in vec4 color;\n"
-                                                    "layout(location = 2) in vec2 uv;\n"
-                                                    "uniform mat4 mvp;\n"
-                                                    "out vec4 vColor;\n"
-                                                    "out vec2 vUv;\n"
-                                                    "void main() {\n"
-                                                    "  gl_Position = mvp * vec4(position, 1.0);\n"
-                                                    "  vColor = color; vUv = uv;\n"
-                                                    "}\n");
-        const GLuint fs =
-            Compile(GL_FRAGMENT_SHADER, "#version 330 core\n"
-                                        "in vec4 vColor;\n"
-                                        "in vec2 vUv;\n"
-                                        "uniform sampler2D photo;\n"
-                                        "layout(location = 0) out vec4 result;\n"
-                                        "void main() { result = texture(photo, vUv) * vColor; }\n");
-        program_ = glCreateProgram();
-        glAttachShader(program_, vs);
-        glAttachShader(program_, fs);
-        glLinkProgram(program_);
-        glUseProgram(program_);
+        program_ = rawgl::UseProgram("#version 330 core\n"
+                                     "layout(location = 0) in vec3 position;\n"
+                                     "layout(location = 1) in vec4 color;\n"
+                                     "layout(location = 2) in vec2 uv;\n"
+                                     "uniform mat4 mvp;\n"
+                                     "out vec4 vColor;\n"
+                                     "out vec2 vUv;\n"
+                                     "void main() {\n"
+                                     "  gl_Position = mvp * vec4(position, 1.0);\n"
+                                     "  vColor = color; vUv = uv;\n"
+                                     "}\n",
+                                     "#version 330 core\n"
+                                     "in vec4 vColor;\n"
+                                     "in vec2 vUv;\n"
+                                     "uniform sampler2D photo;\n"
+                                     "layout(location = 0) out vec4 result;\n"
+                                     "void main() { result = texture(photo, vUv) * vColor; }\n");
         // The view's eye (0, 0, -2.5) and 45 degree projection, row vectors.
         const float y = 1.0f / std::tan(3.14159265f / 8.0f), q = 100.0f / 99.0f;
         const float mvp[16] = {y, 0, 0, 0, 0, y, 0, 0, 0, 0, q, 1, 0, 0, 2.5f * q - q, 2.5f};
@@ -272,8 +243,8 @@ public:
 private:
     std::unique_ptr<d3d9::EglContext> context_;
     int rows_, vertsPerStrip_;
-    GLuint color_ = 0, depth_ = 0, framebuffer_ = 0, buffer_ = 0, vertexArray_ = 0, texture_ = 0,
-           program_ = 0;
+    rawgl::Target target_;
+    GLuint buffer_ = 0, vertexArray_ = 0, texture_ = 0, program_ = 0;
     std::vector<uint32_t> pixels_;
 };
 
