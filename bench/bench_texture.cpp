@@ -113,25 +113,44 @@ struct Window {
     }
 };
 
+// A windowed HAL device on a Window, released when it goes; `device` stays null,
+// and the benchmark is skipped, where none can be made.
+struct WindowedDevice {
+    explicit WindowedDevice(benchmark::State &state)
+    {
+        d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        if (d3d == nullptr) {
+            state.SkipWithError("no Direct3D object (no OpenGL)");
+            return;
+        }
+        D3DPRESENT_PARAMETERS params{};
+        params.Windowed = TRUE;
+        params.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        if (FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &window.window,
+                                     D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device))) {
+            device = nullptr;
+            state.SkipWithError("no device");
+        }
+    }
+    ~WindowedDevice()
+    {
+        if (device) device->Release();
+        if (d3d) d3d->Release();
+    }
+    WindowedDevice(const WindowedDevice &) = delete;
+    WindowedDevice &operator=(const WindowedDevice &) = delete;
+
+    Window window;
+    IDirect3D9 *d3d = nullptr;
+    IDirect3DDevice9 *device = nullptr;
+};
+
 void LoadAsTexture(benchmark::State &state)
 {
     const Photo &photo = ThePhoto();
-    Window window;
-    IDirect3D9 *d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    if (d3d == nullptr) {
-        state.SkipWithError("no Direct3D object (no OpenGL)");
-        return;
-    }
-    D3DPRESENT_PARAMETERS params{};
-    params.Windowed = TRUE;
-    params.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    IDirect3DDevice9 *device = nullptr;
-    if (FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &window.window,
-                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device))) {
-        d3d->Release();
-        state.SkipWithError("no device");
-        return;
-    }
+    WindowedDevice windowed(state);
+    IDirect3DDevice9 *device = windowed.device;
+    if (device == nullptr) return;
     for (auto _ : state) {
         IDirect3DTexture9 *texture = nullptr;
         const HRESULT hr = D3DXCreateTextureFromFileA(device, photo.path.c_str(), &texture);
@@ -141,8 +160,6 @@ void LoadAsTexture(benchmark::State &state)
         }
         texture->Release();
     }
-    device->Release();
-    d3d->Release();
 }
 BENCHMARK(LoadAsTexture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -150,22 +167,9 @@ BENCHMARK(LoadAsTexture)->Unit(benchmark::kMillisecond)->UseRealTime();
 // locked, written over once (as the decoder writes it), unlocked and released.
 void DeviceTextureAlone(benchmark::State &state)
 {
-    Window window;
-    IDirect3D9 *d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    if (d3d == nullptr) {
-        state.SkipWithError("no Direct3D object (no OpenGL)");
-        return;
-    }
-    D3DPRESENT_PARAMETERS params{};
-    params.Windowed = TRUE;
-    params.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    IDirect3DDevice9 *device = nullptr;
-    if (FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &window.window,
-                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device))) {
-        d3d->Release();
-        state.SkipWithError("no device");
-        return;
-    }
+    WindowedDevice windowed(state);
+    IDirect3DDevice9 *device = windowed.device;
+    if (device == nullptr) return;
     for (auto _ : state) {
         IDirect3DTexture9 *texture = nullptr;
         D3DLOCKED_RECT locked{};
@@ -184,8 +188,6 @@ void DeviceTextureAlone(benchmark::State &state)
         texture->UnlockRect(0);
         texture->Release();
     }
-    device->Release();
-    d3d->Release();
 }
 BENCHMARK(DeviceTextureAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 
