@@ -11,17 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "frame_host.h"
 #include "options.h"
-#include "png_writer.h"
 #include "q3d_road.h"
 #include "standalone_road.h"
 #include "qrv.h"
 
 namespace qrv::render {
 namespace {
-
-constexpr int kBadInput = 2;
-constexpr int kFailed = 1;
 
 // The exports qrv-render uses, taken from the ordinal table.
 struct Exports {
@@ -35,10 +32,6 @@ struct Exports {
     void (*term)(ViewHandle);
 };
 
-template <typename F> void Import(int ordinal, F &function) {
-    function = reinterpret_cast<F>(const_cast<void *>(qrvExportTable[ordinal - 1].function));
-}
-
 Exports ImportExports() {
     Exports e{};
     Import(6, e.effect);
@@ -51,50 +44,6 @@ Exports ImportExports() {
     Import(17, e.term);
     return e;
 }
-
-// The window the library draws into: a fixed client size, and the last frame
-// presented.
-struct FrameWindow {
-    int32_t width = 0;
-    int32_t height = 0;
-    std::vector<uint32_t> pixels;
-    int32_t frameWidth = 0;
-    int32_t frameHeight = 0;
-    QrvWindow window{this,
-                     [](void *self, int32_t *w, int32_t *h) {
-                         auto *me = static_cast<FrameWindow *>(self);
-                         *w = me->width;
-                         *h = me->height;
-                     },
-                     [](void *self, const uint32_t *pixels, int32_t w, int32_t h, int32_t stride) {
-                         auto *me = static_cast<FrameWindow *>(self);
-                         me->frameWidth = w;
-                         me->frameHeight = h;
-                         me->pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-                         for (int32_t y = 0; y < h; ++y)
-                             std::memcpy(me->pixels.data() + static_cast<size_t>(y) * w,
-                                         reinterpret_cast<const uint8_t *>(pixels) +
-                                             static_cast<size_t>(y) * stride,
-                                         static_cast<size_t>(w) * 4);
-                     }};
-};
-
-// A movable block freed with the object.
-class GlobalBlock {
-public:
-    GlobalBlock() = default;
-    ~GlobalBlock() { Reset(nullptr); }
-    GlobalBlock(const GlobalBlock &) = delete;
-    GlobalBlock &operator=(const GlobalBlock &) = delete;
-    void Reset(HGLOBAL block) {
-        if (handle_) GlobalFree(handle_);
-        handle_ = block;
-    }
-    HGLOBAL get() const { return handle_; }
-
-private:
-    HGLOBAL handle_ = nullptr;
-};
 
 // Reads a depth image file into a movable block as Tovelle does: the file's bytes
 // after its 14-byte header, as many as its header's file size names. A file that
@@ -143,14 +92,6 @@ bool ReadDepthImage(const std::string &path, GlobalBlock &block, std::string &er
     return true;
 }
 
-// The library's tick clock: the monotonic clock in milliseconds, 32 bits wide.
-uint32_t TickCount() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
-                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
-}
-
 // Waits until the turning relief stands at angle (radians into a turn): the
 // library turns it by the tick count, one radian a thousand ticks.
 void WaitForAngle(double angle) {
@@ -172,10 +113,8 @@ void WaitForAngle(double angle) {
 
 class Renderer {
 public:
-    Renderer(const Settings &settings, const Exports &exports) : s_(settings), e_(exports) {
-        window_.width = settings.width;
-        window_.height = settings.height;
-    }
+    Renderer(const Settings &settings, const Exports &exports)
+        : s_(settings), e_(exports), window_(settings.width, settings.height) {}
     ~Renderer() {
         if (view_) e_.term(view_);
     }
@@ -190,12 +129,7 @@ public:
         if (!view_) return Fail(kFailed, "the library could not make a view");
         // As Tovelle does with every photo it opens.
         e_.moveEye(view_, 0, 0, -0.8f);
-        for (int axis = 0; axis < 3; ++axis) {
-            const int n = s_.eyeSteps[axis];
-            const float step = n < 0 ? -0.1f : 0.1f;
-            for (int i = 0; i < std::abs(n); ++i)
-                e_.moveEye(view_, axis == 0 ? step : 0, axis == 1 ? step : 0, axis == 2 ? step : 0);
-        }
+        MoveEyeBySteps(e_.moveEye, view_, s_.eyeSteps);
         if (s_.tear) e_.setThreshold(view_, s_.tearLevel);
         if (s_.wire) e_.fillMode(view_);
 
@@ -234,11 +168,6 @@ public:
     }
 
 private:
-    int Fail(int code, const std::string &message) {
-        std::fprintf(stderr, "qrv-render: %s\n", message.c_str());
-        return code;
-    }
-
     bool PhotoReadable() {
         std::ifstream photo(s_.photo, std::ios::binary);
         char byte;
@@ -289,24 +218,14 @@ private:
             if (!error.empty()) return Fail(kFailed, error);
         }
         const HRESULT hr = e_.get3DImage(view_, block.get(), nullptr, s_.photo.c_str());
-        if (FAILED(hr)) {
-            char code[16];
-            std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
-            return Fail(kBadInput,
-                        "cannot load photo '" + s_.photo + "' as a picture (" + code + ")");
-        }
+        if (FAILED(hr))
+            return Fail(kBadInput, "cannot load photo '" + s_.photo + "' as a picture (" +
+                                       HResultText(hr) + ")");
         return 0;
     }
 
     int DrawAndWrite(const std::string &path) {
-        window_.pixels.clear();
-        if (!e_.render(view_) || window_.pixels.empty())
-            return Fail(kFailed, "the frame could not be drawn (no OpenGL device?)");
-        std::string error;
-        if (!WritePng(path, window_.pixels.data(), window_.frameWidth, window_.frameHeight,
-                      window_.frameWidth * 4, error))
-            return Fail(kFailed, error);
-        return 0;
+        return render::DrawAndWrite(window_, e_.render, view_, path);
     }
 
     const Settings &s_;

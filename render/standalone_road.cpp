@@ -12,9 +12,9 @@
 #include <sstream>
 #include <vector>
 
+#include "frame_host.h"
 #include "option_table.h"
 #include "options.h"
-#include "png_writer.h"
 #include "q3d_road.h"
 #include "qrv.h"
 
@@ -22,8 +22,6 @@ namespace qrv::render {
 
 namespace {
 
-constexpr int kBadInput = 2;
-constexpr int kFailed = 1;
 constexpr int kTurnMs = 2000; // the StandaloneEngine turns once every 2000 ticks
 
 struct RoadSettings {
@@ -165,10 +163,6 @@ struct Exports {
     void (*term)(ViewHandle);
 };
 
-template <typename F> void Import(int ordinal, F &function) {
-    function = reinterpret_cast<F>(const_cast<void *>(qrvExportTable[ordinal - 1].function));
-}
-
 Exports ImportExports() {
     Exports e{};
     Import(6, e.effect);
@@ -184,49 +178,9 @@ Exports ImportExports() {
     return e;
 }
 
-struct FrameWindow {
-    int32_t width = 0, height = 0;
-    int32_t frameWidth = 0, frameHeight = 0;
-    std::vector<uint32_t> pixels;
-    QrvWindow window{this,
-                     [](void *self, int32_t *w, int32_t *h) {
-                         *w = static_cast<FrameWindow *>(self)->width;
-                         *h = static_cast<FrameWindow *>(self)->height;
-                     },
-                     [](void *self, const uint32_t *p, int32_t w, int32_t h, int32_t stride) {
-                         auto *me = static_cast<FrameWindow *>(self);
-                         me->frameWidth = w;
-                         me->frameHeight = h;
-                         me->pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-                         for (int32_t y = 0; y < h; ++y)
-                             std::memcpy(me->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(w),
-                                         reinterpret_cast<const uint8_t *>(p) +
-                                             static_cast<size_t>(y) * static_cast<size_t>(stride),
-                                         static_cast<size_t>(w) * 4);
-                     }};
-};
-
-class Block {
-public:
-    Block() = default;
-    ~Block() {
-        if (handle_) GlobalFree(handle_);
-    }
-    Block(const Block &) = delete;
-    Block &operator=(const Block &) = delete;
-    HGLOBAL get() const { return handle_; }
-    void Reset(HGLOBAL h) {
-        if (handle_) GlobalFree(handle_);
-        handle_ = h;
-    }
-
-private:
-    HGLOBAL handle_ = nullptr;
-};
-
 // A BMP file's bytes after its 14-byte file header, in a movable block, as a
 // host hands pictures to the library.
-bool ReadPackedDib(const std::string &path, const char *what, Block &block, std::string &error) {
+bool ReadPackedDib(const std::string &path, const char *what, GlobalBlock &block, std::string &error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = std::string("cannot read ") + what + " '" + path + "': " + std::strerror(errno);
@@ -271,13 +225,6 @@ std::string DefaultShader(const char *name) {
     return folder + "../share/tovelle/shaders/" + name;
 }
 
-uint32_t TickCount() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
-                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
-}
-
 // Waits until the library's clock stands ms into a turn of the StandaloneEngine
 // (its tick count, taken as signed, modulo 2000), at least a few ticks ahead.
 void WaitForTurnPoint(int ms) {
@@ -294,23 +241,9 @@ void WaitForTurnPoint(int ms) {
     }
 }
 
-int Fail(int code, const std::string &message) {
-    std::fprintf(stderr, "qrv-render: %s\n", message.c_str());
-    return code;
-}
-
-std::string Code(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(hr));
-    return text;
-}
-
 class Road {
 public:
-    Road(const RoadSettings &s, const Exports &e) : s_(s), e_(e) {
-        window_.width = s.width;
-        window_.height = s.height;
-    }
+    Road(const RoadSettings &s, const Exports &e) : s_(s), e_(e), window_(s.width, s.height) {}
     ~Road() {
         if (setUp_) e_.term(1);
     }
@@ -327,7 +260,7 @@ public:
             if (!path.empty() && !Readable(path))
                 return Fail(kBadInput, std::string("cannot read ") + what + " '" + path + "': " +
                                            std::strerror(errno));
-        Block depth, colour;
+        GlobalBlock depth, colour;
         std::string error;
         if (!s_.depth.empty() && !ReadPackedDib(s_.depth, "depth image", depth, error))
             return Fail(kBadInput, error);
@@ -344,19 +277,14 @@ public:
         }
         const HRESULT built = s_.model.empty() ? e_.get3DImage(1, depth.get(), colour.get(), nullptr)
                                                : e_.readQ3DFile(1, s_.model.c_str());
-        if (FAILED(built)) return Fail(kFailed, "the mesh could not be built (" + Code(built) + ")");
+        if (FAILED(built)) return Fail(kFailed, "the mesh could not be built (" + HResultText(built) + ")");
         if (!s_.texture.empty()) {
             const HRESULT hr = e_.setTexture(1, s_.texture.c_str());
             if (FAILED(hr))
-                return Fail(kBadInput, "cannot load '" + s_.texture + "' as a texture (" + Code(hr) + ")");
+                return Fail(kBadInput, "cannot load '" + s_.texture + "' as a texture (" + HResultText(hr) + ")");
         }
         // Building or reading the mesh put the eye back to its start.
-        for (int axis = 0; axis < 3; ++axis) {
-            const int n = s_.eyeSteps[axis];
-            const float step = n < 0 ? -0.1f : 0.1f;
-            for (int i = 0; i < std::abs(n); ++i)
-                e_.moveEye(1, axis == 0 ? step : 0, axis == 1 ? step : 0, axis == 2 ? step : 0);
-        }
+        MoveEyeBySteps(e_.moveEye, 1, s_.eyeSteps);
         if (s_.wire) e_.fillMode(1);
         if (s_.flat) e_.shadeMode(1, 1);
 
@@ -377,14 +305,7 @@ public:
 
 private:
     int DrawAndWrite(const std::string &path) {
-        window_.pixels.clear();
-        if (!e_.render(1) || window_.pixels.empty())
-            return Fail(kFailed, "the frame could not be drawn (no OpenGL device?)");
-        std::string error;
-        if (!WritePng(path, window_.pixels.data(), window_.frameWidth, window_.frameHeight,
-                      window_.frameWidth * 4, error))
-            return Fail(kFailed, error);
-        return 0;
+        return render::DrawAndWrite(window_, e_.render, 1, path);
     }
 
     const RoadSettings &s_;
