@@ -20,6 +20,22 @@ std::string HResultText(HRESULT hr) {
     return text;
 }
 
+Exports ImportExports() {
+    Exports e{};
+    Import(6, e.effect);
+    Import(7, e.fillMode);
+    Import(8, e.get3DImage);
+    Import(9, e.init);
+    Import(11, e.moveEye);
+    Import(12, e.readQ3DFile);
+    Import(13, e.render);
+    Import(14, e.setTexture);
+    Import(15, e.setThreshold);
+    Import(16, e.shadeMode);
+    Import(17, e.term);
+    return e;
+}
+
 FrameWindow::FrameWindow(int32_t clientWidth, int32_t clientHeight)
     : width(clientWidth), height(clientHeight) {
     window.context = this;

@@ -27,6 +27,22 @@ template <typename F> void Import(int ordinal, F &function) {
     function = reinterpret_cast<F>(const_cast<void *>(qrvExportTable[ordinal - 1].function));
 }
 
+// The exports qrv-render's roads use, taken from the ordinal table.
+struct Exports {
+    void (*effect)(ViewHandle, int32_t, int32_t);
+    void (*fillMode)(ViewHandle);
+    HRESULT (*get3DImage)(ViewHandle, HGLOBAL, HGLOBAL, const char *);
+    ViewHandle (*init)(HWND, const char *, const char *);
+    void (*moveEye)(ViewHandle, float, float, float);
+    HRESULT (*readQ3DFile)(ViewHandle, const char *);
+    bool (*render)(ViewHandle);
+    HRESULT (*setTexture)(ViewHandle, const char *);
+    void (*setThreshold)(ViewHandle, int32_t);
+    void (*shadeMode)(ViewHandle, int32_t);
+    void (*term)(ViewHandle);
+};
+Exports ImportExports();
+
 // The window the library draws into: a fixed client size, and the last frame
 // presented.
 struct FrameWindow {

@@ -20,31 +20,6 @@
 namespace qrv::render {
 namespace {
 
-// The exports qrv-render uses, taken from the ordinal table.
-struct Exports {
-    void (*effect)(ViewHandle, int32_t, int32_t);
-    void (*fillMode)(ViewHandle);
-    HRESULT (*get3DImage)(ViewHandle, HGLOBAL, HGLOBAL, const char *);
-    ViewHandle (*init)(HWND, const char *, const char *);
-    void (*moveEye)(ViewHandle, float, float, float);
-    bool (*render)(ViewHandle);
-    void (*setThreshold)(ViewHandle, int32_t);
-    void (*term)(ViewHandle);
-};
-
-Exports ImportExports() {
-    Exports e{};
-    Import(6, e.effect);
-    Import(7, e.fillMode);
-    Import(8, e.get3DImage);
-    Import(9, e.init);
-    Import(11, e.moveEye);
-    Import(13, e.render);
-    Import(15, e.setThreshold);
-    Import(17, e.term);
-    return e;
-}
-
 // Reads a depth image file into a movable block as Tovelle does: the file's bytes
 // after its 14-byte header, as many as its header's file size names. A file that
 // is not a BMP, or shorter than its header says, is refused with a message.

@@ -7,26 +7,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame_host.h"
+
 namespace qrv::render {
-
-namespace {
-
-template <typename F> F Export(int ordinal) {
-    return reinterpret_cast<F>(const_cast<void *>(qrvExportTable[ordinal - 1].function));
-}
-
-} // namespace
 
 std::string ReadModelFile(ViewHandle view, const std::string &model) {
     if (access(model.c_str(), R_OK) != 0)
         return "cannot read model '" + model + "': " + std::strerror(errno);
-    const auto read = Export<HRESULT (*)(ViewHandle, const char *)>(12); // _QRV3DReadQ3DFile
+    HRESULT (*read)(ViewHandle, const char *) = nullptr;
+    Import(12, read); // _QRV3DReadQ3DFile
     const HRESULT hr = read(view, model.c_str());
-    if (FAILED(hr)) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
-        return "cannot read model '" + model + "' (" + code + ")";
-    }
+    if (FAILED(hr)) return "cannot read model '" + model + "' (" + HResultText(hr) + ")";
     return {};
 }
 
@@ -42,7 +33,8 @@ std::string WriteModelFile(ViewHandle view, HGLOBAL depthDib, HGLOBAL colourDib,
     const std::string fresh = folder + ".qrv-render-" + std::to_string(getpid()) + "-" + base;
     std::remove(fresh.c_str());
 
-    const auto write = Export<HRESULT (*)(ViewHandle, HGLOBAL, HGLOBAL, const char *)>(18);
+    HRESULT (*write)(ViewHandle, HGLOBAL, HGLOBAL, const char *) = nullptr;
+    Import(18, write);
     const HRESULT hr = write(view, depthDib, colourDib, fresh.c_str()); // _QRV3DWriteQ3DFile
     if (FAILED(hr) || access(fresh.c_str(), F_OK) != 0) {
         std::remove(fresh.c_str());

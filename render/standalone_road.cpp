@@ -149,35 +149,6 @@ bool Parse(int argc, const char *const *argv, RoadSettings &s, std::string &erro
     return true;
 }
 
-// The exports the road uses, taken from the ordinal table as a host imports them.
-struct Exports {
-    void (*effect)(ViewHandle, int32_t, int32_t);
-    void (*fillMode)(ViewHandle);
-    HRESULT (*get3DImage)(ViewHandle, HGLOBAL, HGLOBAL, const char *);
-    ViewHandle (*init)(HWND, const char *, const char *);
-    void (*moveEye)(ViewHandle, float, float, float);
-    HRESULT (*readQ3DFile)(ViewHandle, const char *);
-    bool (*render)(ViewHandle);
-    HRESULT (*setTexture)(ViewHandle, const char *);
-    void (*shadeMode)(ViewHandle, int32_t);
-    void (*term)(ViewHandle);
-};
-
-Exports ImportExports() {
-    Exports e{};
-    Import(6, e.effect);
-    Import(7, e.fillMode);
-    Import(8, e.get3DImage);
-    Import(9, e.init);
-    Import(11, e.moveEye);
-    Import(12, e.readQ3DFile);
-    Import(13, e.render);
-    Import(14, e.setTexture);
-    Import(16, e.shadeMode);
-    Import(17, e.term);
-    return e;
-}
-
 // A BMP file's bytes after its 14-byte file header, in a movable block, as a
 // host hands pictures to the library.
 bool ReadPackedDib(const std::string &path, const char *what, GlobalBlock &block, std::string &error) {
