@@ -10,37 +10,12 @@
 #include <sys/wait.h>
 
 #include "fixtures.h"
+#include "render_program.h"
 
 namespace qrv::testing {
 namespace {
 
 constexpr uint32_t kBackground = 0x0000FF; // the frame's blue, as RGB
-
-struct Image {
-    int width = 0, height = 0;
-    std::vector<uint32_t> rgb; // 0xRRGGBB, top row first
-    uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
-    size_t Count(uint32_t colour) const {
-        size_t n = 0;
-        for (uint32_t p : rgb) n += p == colour;
-        return n;
-    }
-};
-
-Image ReadPng(const std::string &path) {
-    Image image;
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
-    png.format = PNG_FORMAT_BGRA;
-    std::vector<uint32_t> pixels(static_cast<size_t>(png.width) * png.height);
-    if (!png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) return image;
-    image.width = static_cast<int>(png.width);
-    image.height = static_cast<int>(png.height);
-    image.rgb.reserve(pixels.size());
-    for (uint32_t p : pixels) image.rgb.push_back(p & 0xFFFFFFu);
-    return image;
-}
 
 struct Outcome {
     int status = -1;
@@ -54,12 +29,8 @@ protected:
         const std::string command =
             std::string(QRV_RENDER_PROGRAM) + " " + arguments + " >/dev/null 2>" + errFile;
         Outcome run;
-        const int status = std::system(command.c_str());
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream in(errFile);
-        std::stringstream text;
-        text << in.rdbuf();
-        run.err = text.str();
+        run.status = RunCommand(command);
+        run.err = ReadFile(errFile);
         return run;
     }
     std::string Photo(const std::string &name, int w, int h,
@@ -69,14 +40,7 @@ protected:
     // A depth image file: an 8-bit BMP with a grey ramp.
     std::string Depth(const std::string &name, int w, int h,
                       std::function<unsigned(int, int)> grey) {
-        const std::vector<uint8_t> dib = GreyDib(w, h, std::move(grey));
-        std::vector<uint8_t> file(14 + dib.size());
-        file[0] = 'B';
-        file[1] = 'M';
-        Put32(file, 2, static_cast<uint32_t>(file.size()));
-        Put32(file, 10, 14 + 40 + 1024);
-        std::memcpy(file.data() + 14, dib.data(), dib.size());
-        return dir.Write(name, file);
+        return dir.Write(name, BmpFile(GreyDib(w, h, std::move(grey)), 14 + 40 + 1024));
     }
     TempDir dir;
 };
@@ -91,7 +55,7 @@ TEST_F(RenderProgramTest, FlatPhotoFillsTheFrameTheRightWayUp) {
     const Outcome run = Render(photo + " -o " + dir.Path("flat.png") + " -s 200x160");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("drawing the photo flat"), std::string::npos);
-    const Image frame = ReadPng(dir.Path("flat.png"));
+    const PngImage frame = ReadPng(dir.Path("flat.png"));
     ASSERT_EQ(frame.width, 200);
     ASSERT_EQ(frame.height, 160);
     EXPECT_EQ(frame.Count(tl) + frame.Count(tr) + frame.Count(bl) + frame.Count(br),
@@ -115,13 +79,13 @@ TEST_F(RenderProgramTest, DepthStepTearsBelowItsLevelOnly) {
         EXPECT_EQ(run.status, 0) << run.err;
         return ReadPng(out);
     };
-    const Image whole = blueAt("");
+    const PngImage whole = blueAt("");
     ASSERT_EQ(whole.width, 160);
     for (const char *level : {"200", "230", "255"}) {
-        const Image untorn = blueAt(level);
+        const PngImage untorn = blueAt(level);
         EXPECT_EQ(untorn.rgb, whole.rgb) << "level " << level << " must not tear a step of 200";
     }
-    const Image torn = blueAt("199");
+    const PngImage torn = blueAt("199");
     // The wall between the halves is gone: the background shows through it.
     EXPECT_GT(torn.Count(kBackground), whole.Count(kBackground) + 160 * 4);
     EXPECT_EQ(torn.Count(0x808080u) + torn.Count(kBackground), torn.rgb.size());
@@ -135,14 +99,14 @@ TEST_F(RenderProgramTest, WireFrameAndPopUpSeries) {
 
     ASSERT_EQ(Render(photo + " -o " + dir.Path("solid.png") + " -s 128x128").status, 0);
     ASSERT_EQ(Render(photo + " -w -o " + dir.Path("wire.png") + " -s 128x128").status, 0);
-    const Image solid = ReadPng(dir.Path("solid.png"));
-    const Image wire = ReadPng(dir.Path("wire.png"));
+    const PngImage solid = ReadPng(dir.Path("solid.png"));
+    const PngImage wire = ReadPng(dir.Path("wire.png"));
     // The wire frame shows the background between its lines.
     EXPECT_GT(wire.Count(kBackground), solid.Count(kBackground) + 500);
 
     const Outcome run = Render(photo + " --popup-series -o " + dir.Path("pop.png") + " -s 96x96");
     ASSERT_EQ(run.status, 0) << run.err;
-    std::vector<Image> frames;
+    std::vector<PngImage> frames;
     for (int i = 1; i <= 6; ++i) {
         frames.push_back(ReadPng(dir.Path("pop-" + std::to_string(i) + ".png")));
         ASSERT_EQ(frames.back().width, 96) << i;

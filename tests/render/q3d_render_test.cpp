@@ -17,30 +17,13 @@
 #include "fixtures.h"
 #include "options.h"
 #include "q3d_options.h"
+#include "render_program.h"
 
 namespace qrv::testing {
 namespace {
 
 using render::ParseCommandLine;
 using render::Settings;
-
-std::vector<uint32_t> ReadPng(const std::string &path) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) return {};
-    png.format = PNG_FORMAT_BGRA;
-    std::vector<uint32_t> pixels(static_cast<size_t>(png.width) * png.height);
-    if (!png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) return {};
-    for (uint32_t &p : pixels) p &= 0xFFFFFFu;
-    return pixels;
-}
-
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 size_t CountNot(const std::vector<uint32_t> &pixels, uint32_t background) {
     size_t n = 0;
@@ -90,21 +73,14 @@ protected:
     int Render(const std::string &arguments) {
         const std::string command = "cd '" + dir.Path(".") + "' && " + QRV_RENDER_PROGRAM + " " +
                                     arguments + " >stdout.txt 2>stderr.txt";
-        const int status = std::system(command.c_str());
+        const int status = RunCommand(command);
         err = ReadFile(dir.Path("stderr.txt"));
         out = ReadFile(dir.Path("stdout.txt"));
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status;
     }
     // An 8-bit BMP file with a grey ramp.
     void Depth(const std::string &name, int w, int h, std::function<unsigned(int, int)> grey) {
-        const std::vector<uint8_t> dib = GreyDib(w, h, std::move(grey));
-        std::vector<uint8_t> file(14 + dib.size());
-        file[0] = 'B';
-        file[1] = 'M';
-        Put32(file, 2, static_cast<uint32_t>(file.size()));
-        Put32(file, 10, 14 + 40 + 1024);
-        std::memcpy(file.data() + 14, dib.data(), dib.size());
-        dir.Write(name, file);
+        dir.Write(name, BmpFile(GreyDib(w, h, std::move(grey)), 14 + 40 + 1024));
     }
 
     TempDir dir;
@@ -126,7 +102,7 @@ TEST_F(Q3dRenderTest, ViewRoadDrawsTheModelItWrote) {
     EXPECT_EQ(model.find("[X]"), std::string::npos);
 
     ASSERT_EQ(Render("--model scene.q3d --size 96x96 --output b.png"), 0) << err;
-    const std::vector<uint32_t> a = ReadPng(dir.Path("a.png")), b = ReadPng(dir.Path("b.png"));
+    const std::vector<uint32_t> a = ReadPng(dir.Path("a.png")).rgb, b = ReadPng(dir.Path("b.png")).rgb;
     ASSERT_EQ(a.size(), 96u * 96);
     ASSERT_EQ(b.size(), a.size());
     EXPECT_GT(CountNot(a, 0x0000FF), a.size() / 4);
@@ -151,7 +127,7 @@ TEST_F(Q3dRenderTest, StandaloneRoadDrawsTheModelItWrote) {
     EXPECT_NE(model.find("[VertexColor]\nCount=768\nData0000=192,32,32,"), std::string::npos);
 
     ASSERT_EQ(Render("--standalone --model hill.q3d --size 96x96 --output b.png"), 0) << err;
-    const std::vector<uint32_t> a = ReadPng(dir.Path("a.png")), b = ReadPng(dir.Path("b.png"));
+    const std::vector<uint32_t> a = ReadPng(dir.Path("a.png")).rgb, b = ReadPng(dir.Path("b.png")).rgb;
     ASSERT_EQ(b.size(), a.size());
     // The same relief in the same colours; a model's rows sit one grid step higher.
     const size_t drawnA = CountNot(a, 0x0000FF), drawnB = CountNot(b, 0x0000FF);

@@ -11,31 +11,12 @@
 
 #include "fixtures.h"
 #include "qrv.h"
+#include "render_program.h"
 
 namespace qrv::testing {
 namespace {
 
 constexpr uint32_t kBlue = 0x0000FFu;
-
-struct Image {
-    int width = 0, height = 0;
-    std::vector<uint32_t> rgb; // 0xRRGGBB, top row first
-    uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]; }
-};
-
-Image ReadPng(const std::string &path) {
-    Image image;
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
-    png.format = PNG_FORMAT_BGRA;
-    std::vector<uint32_t> pixels(static_cast<size_t>(png.width) * png.height);
-    if (!png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) return image;
-    image.width = static_cast<int>(png.width);
-    image.height = static_cast<int>(png.height);
-    for (uint32_t p : pixels) image.rgb.push_back(p & 0xFFFFFFu);
-    return image;
-}
 
 bool Near(uint32_t a, uint32_t b, int tolerance = 3) {
     for (int shift = 0; shift <= 16; shift += 8) {
@@ -43,16 +24,6 @@ bool Near(uint32_t a, uint32_t b, int tolerance = 3) {
         if (std::abs(d) > tolerance) return false;
     }
     return true;
-}
-
-// A BMP file of a PackedDib's bytes.
-std::vector<uint8_t> BmpFile(const std::vector<uint8_t> &dib) {
-    std::vector<uint8_t> file(14 + dib.size());
-    file[0] = 'B';
-    file[1] = 'M';
-    Put32(file, 2, static_cast<uint32_t>(file.size()));
-    std::memcpy(file.data() + 14, dib.data(), dib.size());
-    return file;
 }
 
 struct Outcome {
@@ -71,12 +42,8 @@ protected:
         const std::string command = std::string(QRV_RENDER_PROGRAM) + " --standalone " + arguments +
                                     " >" + dir.Path("stdout.txt") + " 2>" + errFile;
         Outcome run;
-        const int status = std::system(command.c_str());
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream in(errFile);
-        std::stringstream text;
-        text << in.rdbuf();
-        run.err = text.str();
+        run.status = RunCommand(command);
+        run.err = ReadFile(errFile);
         return run;
     }
     TempDir dir;
@@ -113,7 +80,7 @@ TEST_F(RenderRoadTest, BadCommandLinesAndInputs) {
 TEST_F(RenderRoadTest, MeshFromDepthAndColourImages) {
     const std::string out = dir.Path("mesh.png");
     ASSERT_EQ(Run(depth + " --colour " + colour + " --size 64x48 -o " + out).status, 0);
-    const Image image = ReadPng(out);
+    const PngImage image = ReadPng(out);
     ASSERT_EQ(image.width, 64);
     ASSERT_EQ(image.height, 48);
     EXPECT_EQ(image.at(0, 0), kBlue);
@@ -142,10 +109,10 @@ TEST_F(RenderRoadTest, ModelFileAndWireFrame) {
     ASSERT_EQ(_QRV3DWriteQ3DFile(1, block.get(), nullptr, dir.Path("model.bmp").c_str()), S_OK);
     const std::string out = dir.Path("model.png");
     ASSERT_EQ(Run("--model " + dir.Path("model.q3d") + " --size 256x192 -o " + out).status, 0);
-    const Image solid = ReadPng(out);
+    const PngImage solid = ReadPng(out);
     EXPECT_NE(solid.at(128, 96), kBlue);
     ASSERT_EQ(Run("--model " + dir.Path("model.q3d") + " --wire --size 256x192 -o " + out).status, 0);
-    const Image wire = ReadPng(out);
+    const PngImage wire = ReadPng(out);
     size_t solidCount = 0, wireCount = 0;
     for (size_t i = 0; i < solid.rgb.size(); ++i) {
         solidCount += solid.rgb[i] != kBlue;
@@ -158,9 +125,9 @@ TEST_F(RenderRoadTest, ModelFileAndWireFrame) {
 TEST_F(RenderRoadTest, TurntableWritesATurnOfFrames) {
     const std::string out = dir.Path("turn.png");
     ASSERT_EQ(Run(depth + " --colour " + colour + " --turntable 4 --size 48x48 -o " + out).status, 0);
-    std::vector<Image> frames;
+    std::vector<PngImage> frames;
     for (int i = 1; i <= 4; ++i) frames.push_back(ReadPng(dir.Path("turn-" + std::to_string(i) + ".png")));
-    for (const Image &f : frames) ASSERT_EQ(f.width, 48);
+    for (const PngImage &f : frames) ASSERT_EQ(f.width, 48);
     // The first frame faces the eye; a quarter of a turn later the mesh stands
     // edge-on with its back toward the eye, which is not drawn.
     EXPECT_NE(frames[0].rgb, frames[1].rgb);

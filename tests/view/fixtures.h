@@ -121,6 +121,18 @@ inline std::vector<uint8_t> GreyDib(int width, int height, std::function<unsigne
     return DibBytes(spec);
 }
 
+// A whole BMP file of a PackedDib's bytes: the file header, with the offset of
+// the pixels as given (0 leaves it unset), then the bytes.
+inline std::vector<uint8_t> BmpFile(const std::vector<uint8_t> &dib, uint32_t pixelOffset = 0) {
+    std::vector<uint8_t> file(14 + dib.size());
+    file[0] = 'B';
+    file[1] = 'M';
+    Put32(file, 2, static_cast<uint32_t>(file.size()));
+    Put32(file, 10, pixelOffset);
+    std::memcpy(file.data() + 14, dib.data(), dib.size());
+    return file;
+}
+
 // A whole BMP file (24 bits) of a picture given as 0xRRGGBB per pixel.
 inline std::vector<uint8_t> Bmp24File(int width, int height,
                                       const std::function<uint32_t(int, int)> &rgb) {
@@ -139,13 +151,7 @@ inline std::vector<uint8_t> Bmp24File(int width, int height,
             p[1] = static_cast<uint8_t>(v >> 8);
             p[2] = static_cast<uint8_t>(v >> 16);
         }
-    std::vector<uint8_t> file(14 + dib.size());
-    file[0] = 'B';
-    file[1] = 'M';
-    Put32(file, 2, static_cast<uint32_t>(file.size()));
-    Put32(file, 10, 54);
-    std::memcpy(file.data() + 14, dib.data(), dib.size());
-    return file;
+    return BmpFile(dib, 54);
 }
 
 // A folder of its own under the system's temporary folder, removed with the object.
