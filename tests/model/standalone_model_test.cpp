@@ -38,20 +38,7 @@ std::vector<uint8_t> UniformDepthDib(int width, int height, uint32_t rgb) {
 
 // A 24-bit colour image of one colour.
 std::vector<uint8_t> PlainColourDib(int width, int height, uint32_t rgb) {
-    DibSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitCount = 24;
-    std::vector<uint8_t> dib = DibBytes(spec);
-    const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
-    for (int r = 0; r < height; ++r)
-        for (int c = 0; c < width; ++c) {
-            uint8_t *p = dib.data() + 40 + stride * static_cast<size_t>(r) + 3 * static_cast<size_t>(c);
-            p[0] = static_cast<uint8_t>(rgb);
-            p[1] = static_cast<uint8_t>(rgb >> 8);
-            p[2] = static_cast<uint8_t>(rgb >> 16);
-        }
-    return dib;
+    return Rgb24Dib(width, height, [rgb](int, int) { return rgb; });
 }
 
 constexpr char kWorkedExample[] = "[Photo]\n"

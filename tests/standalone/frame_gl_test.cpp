@@ -58,25 +58,6 @@ bool Near(uint32_t a, uint32_t b, int tolerance = 3) {
     return true;
 }
 
-std::vector<uint8_t> ColourDib(int width, int height, const std::function<uint32_t(int, int)> &rgb) {
-    DibSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitCount = 24;
-    std::vector<uint8_t> dib = DibBytes(spec);
-    const size_t stride = (static_cast<size_t>(width) * 24 + 31) / 32 * 4;
-    for (int pr = 0; pr < height; ++pr)
-        for (int c = 0; c < width; ++c) {
-            uint8_t *p = dib.data() + 40 + stride * static_cast<size_t>(height - 1 - pr) +
-                         static_cast<size_t>(c) * 3;
-            const uint32_t v = rgb(c, pr);
-            p[0] = static_cast<uint8_t>(v);
-            p[1] = static_cast<uint8_t>(v >> 8);
-            p[2] = static_cast<uint8_t>(v >> 16);
-        }
-    return dib;
-}
-
 class GlFrameTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -145,7 +126,7 @@ private:
 uint32_t Halves(int c, int) { return c < 8 ? 0xC81E1Eu : 0x1EC81Eu; }
 
 TEST_F(GlFrameTest, MeshInItsVertexColours) {
-    const auto colour = ColourDib(16, 16, Halves);
+    const auto colour = Rgb24Dib(16, 16, Halves);
     Build(&colour);
     Frame();
     ASSERT_EQ(window.frameWidth, 96);
@@ -165,7 +146,7 @@ TEST_F(GlFrameTest, MeshInItsVertexColours) {
 }
 
 TEST_F(GlFrameTest, TurnsAQuarterAboutYIn500Milliseconds) {
-    const auto colour = ColourDib(16, 16, Halves);
+    const auto colour = Rgb24Dib(16, 16, Halves);
     Build(&colour);
     _QRV3DEffect(1, 0, 0);
     // From an eighth of a turn one way to an eighth the other in 500 ms, across
@@ -188,7 +169,7 @@ TEST_F(GlFrameTest, TurnsAQuarterAboutYIn500Milliseconds) {
 
 TEST_F(GlFrameTest, WireFrameAndFlatShading) {
     // A colour ramp across the grid, one step per grid column.
-    const auto ramp = ColourDib(16, 16, [](int c, int) { return static_cast<uint32_t>(c * 16) << 16 | 0x4040u; });
+    const auto ramp = Rgb24Dib(16, 16, [](int c, int) { return static_cast<uint32_t>(c * 16) << 16 | 0x4040u; });
     Build(&ramp);
     Frame();
     auto mesh = [](uint32_t p) { return p != kBlue; };
@@ -223,7 +204,7 @@ TEST_F(GlFrameTest, TextureThroughTexturePs) {
     const std::string photo = photos.Write("photo.bmp", Bmp24File(2, 2, [](int c, int r) {
         return c == 0 && r == 0 ? 0x20C040u : 0xFFFFFFu;
     }));
-    const auto grey = ColourDib(1, 1, [](int, int) { return 0x808080u; });
+    const auto grey = Rgb24Dib(1, 1, [](int, int) { return 0x808080u; });
     Build(&grey);
     Frame();
     const uint32_t untextured = ColourOf(0.0f, 0.0f, -1.0f);
@@ -238,7 +219,7 @@ TEST_F(GlFrameTest, TextureThroughTexturePs) {
 }
 
 TEST_F(GlFrameTest, WindowSizeChangeChangesTheAspectRatio) {
-    const auto colour = ColourDib(1, 1, [](int, int) { return 0xFFFF00u; });
+    const auto colour = Rgb24Dib(1, 1, [](int, int) { return 0xFFFF00u; });
     Build(&colour);
     Frame();
     auto box = [&] {

@@ -133,9 +133,9 @@ inline std::vector<uint8_t> BmpFile(const std::vector<uint8_t> &dib, uint32_t pi
     return file;
 }
 
-// A whole BMP file (24 bits) of a picture given as 0xRRGGBB per pixel.
-inline std::vector<uint8_t> Bmp24File(int width, int height,
-                                      const std::function<uint32_t(int, int)> &rgb) {
+// The PackedDib bytes (24 bits) of a picture given as 0xRRGGBB per pixel;
+// pictureRow 0 is the top of the picture.
+inline std::vector<uint8_t> Rgb24Dib(int width, int height, const std::function<uint32_t(int, int)> &rgb) {
     DibSpec spec;
     spec.width = width;
     spec.height = height;
@@ -151,7 +151,13 @@ inline std::vector<uint8_t> Bmp24File(int width, int height,
             p[1] = static_cast<uint8_t>(v >> 8);
             p[2] = static_cast<uint8_t>(v >> 16);
         }
-    return BmpFile(dib, 54);
+    return dib;
+}
+
+// A whole BMP file (24 bits) of a picture given as 0xRRGGBB per pixel.
+inline std::vector<uint8_t> Bmp24File(int width, int height,
+                                      const std::function<uint32_t(int, int)> &rgb) {
+    return BmpFile(Rgb24Dib(width, height, rgb), 54);
 }
 
 // A folder of its own under the system's temporary folder, removed with the object.
