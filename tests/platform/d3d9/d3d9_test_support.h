@@ -118,4 +118,33 @@ inline IDirect3DVertexBuffer9 *MakeBuffer(IDirect3DDevice9 *device, const std::v
     return buffer;
 }
 
+// Position, D3DCOLOR colour and texture coordinate, each in a stream of its own.
+inline const D3DVERTEXELEMENT9 kThreeStreams[] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {1, 0, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0},
+    {2, 0, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    D3DDECL_END()};
+
+// A HAL device for shaders: hardware vertex processing, a 24-bit depth and 8-bit
+// stencil buffer, a window of its own, and the three-stream declaration made.
+class ThreeStreamDeviceTest : public ::testing::Test {
+protected:
+    explicit ThreeStreamDeviceTest(int32_t size) : window_{size, size} {}
+
+    void SetUp() override {
+        d3d_.p = Direct3DCreate9(D3D_SDK_VERSION);
+        ASSERT_TRUE(d3d_);
+        D3DPRESENT_PARAMETERS params = WindowedParams(D3DFMT_D24S8);
+        ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &window_.window,
+                                     D3DCREATE_HARDWARE_VERTEXPROCESSING, &params, &device_),
+                  D3D_OK);
+        ASSERT_EQ(device_->CreateVertexDeclaration(kThreeStreams, &declaration_), D3D_OK);
+    }
+
+    RecordingWindow window_;
+    Ref<IDirect3D9> d3d_;
+    Ref<IDirect3DDevice9> device_;
+    Ref<IDirect3DVertexDeclaration9> declaration_;
+};
+
 } // namespace qrv::d3d9::testing

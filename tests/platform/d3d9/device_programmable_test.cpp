@@ -36,27 +36,17 @@ constexpr const char *kVertexShader = "vs_1_1\n"
                                       "mov oT0, v2\n";
 constexpr const char *kColourPixelShader = "ps_1_1\nmov r0, v0\n";
 
-// Position, colour and texture coordinate, each in a stream of its own.
-const D3DVERTEXELEMENT9 kThreeStreams[] = {
-    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
-    {1, 0, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0},
-    {2, 0, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
-    D3DDECL_END()};
-
-class ProgrammableTest : public ::testing::Test {
+class ProgrammableTest : public ThreeStreamDeviceTest {
 protected:
+    ProgrammableTest() : ThreeStreamDeviceTest(16) {}
+
     void SetUp() override {
-        d3d_.p = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_TRUE(d3d_);
-        D3DPRESENT_PARAMETERS params = WindowedParams(D3DFMT_D24S8);
-        ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &window_.window,
-                                     D3DCREATE_HARDWARE_VERTEXPROCESSING, &params, &device_),
-                  D3D_OK);
+        ThreeStreamDeviceTest::SetUp();
+        if (HasFatalFailure()) return;
         const std::vector<DWORD> vs = Assemble(kVertexShader);
         const std::vector<DWORD> ps = Assemble(kColourPixelShader);
         ASSERT_EQ(device_->CreateVertexShader(vs.data(), &vertexShader_), D3D_OK);
         ASSERT_EQ(device_->CreatePixelShader(ps.data(), &pixelShader_), D3D_OK);
-        ASSERT_EQ(device_->CreateVertexDeclaration(kThreeStreams, &declaration_), D3D_OK);
         const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
         device_->SetVertexShaderConstantF(0, identity, 4);
     }
@@ -114,12 +104,8 @@ protected:
         return c;
     }
 
-    RecordingWindow window_{16, 16};
-    Ref<IDirect3D9> d3d_;
-    Ref<IDirect3DDevice9> device_;
     Ref<IDirect3DVertexShader9> vertexShader_;
     Ref<IDirect3DPixelShader9> pixelShader_;
-    Ref<IDirect3DVertexDeclaration9> declaration_;
 };
 
 TEST_F(ProgrammableTest, IndexedListOverThreeStreamsWithBaseVertexAndStartIndex) {

@@ -65,21 +65,13 @@ struct Program {
 // 2 x 2 texels: top left, top right / bottom left, bottom right.
 constexpr uint32_t kTexels[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
 
-class ShaderDeviceTest : public ::testing::Test {
+class ShaderDeviceTest : public ThreeStreamDeviceTest {
 protected:
+    ShaderDeviceTest() : ThreeStreamDeviceTest(kSize) {}
+
     void SetUp() override {
-        d3d_.p = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_TRUE(d3d_);
-        D3DPRESENT_PARAMETERS params = WindowedParams(D3DFMT_D24S8);
-        ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &window_.window,
-                                     D3DCREATE_HARDWARE_VERTEXPROCESSING, &params, &device_),
-                  D3D_OK);
-        const D3DVERTEXELEMENT9 elements[] = {
-            {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
-            {1, 0, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0},
-            {2, 0, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
-            D3DDECL_END()};
-        ASSERT_EQ(device_->CreateVertexDeclaration(elements, &declaration_), D3D_OK);
+        ThreeStreamDeviceTest::SetUp();
+        if (HasFatalFailure()) return;
         const float positions[] = {-1, 1, 0.5f, 1, 1, 0.5f, -1, -1, 0.5f, 1, -1, 0.5f};
         const float texcoords[] = {0, 0, 1, 0, 0, 1, 1, 1};
         const uint16_t indices[] = {0, 1, 2, 2, 1, 3};
@@ -155,10 +147,6 @@ protected:
         }
     }
 
-    RecordingWindow window_{kSize, kSize};
-    Ref<IDirect3D9> d3d_;
-    Ref<IDirect3DDevice9> device_;
-    Ref<IDirect3DVertexDeclaration9> declaration_;
     Ref<IDirect3DVertexBuffer9> positions_, texcoords_;
     Ref<IDirect3DIndexBuffer9> indices_;
     Ref<IDirect3DTexture9> texture_;
