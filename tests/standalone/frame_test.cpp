@@ -6,7 +6,6 @@
 #include <cmath>
 #include <filesystem>
 
-#include "platform/d3dx9/assembler.h"
 #include "standalone_fixture.h"
 
 namespace qrv::testing {
@@ -20,17 +19,6 @@ DWORD FakeTicks() { return g_ticks; }
 struct Clip {
     float x, y, z, w;
 };
-
-std::vector<DWORD> Assembled(const char *text) {
-    ID3DXBuffer *code = nullptr;
-    std::vector<DWORD> tokens;
-    if (SUCCEEDED(d3dx9::AssembleShaderText(text, "test", &code, nullptr)) && code) {
-        const auto *p = static_cast<const DWORD *>(code->GetBufferPointer());
-        tokens.assign(p, p + code->GetBufferSize() / sizeof(DWORD));
-        code->Release();
-    }
-    return tokens;
-}
 
 class FrameTest : public StandaloneTest {
 protected:

@@ -5,24 +5,12 @@
 
 #include <array>
 
-#include "platform/d3dx9/assembler.h"
 #include "standalone_fixture.h"
 
 namespace qrv::testing {
 namespace {
 
 using standalone::engine;
-
-std::vector<DWORD> Assembled(const char *text) {
-    ID3DXBuffer *code = nullptr;
-    std::vector<DWORD> tokens;
-    if (SUCCEEDED(d3dx9::AssembleShaderText(text, "test", &code, nullptr)) && code) {
-        const auto *p = static_cast<const DWORD *>(code->GetBufferPointer());
-        tokens.assign(p, p + code->GetBufferSize() / sizeof(DWORD));
-        code->Release();
-    }
-    return tokens;
-}
 
 using SetUpTest = StandaloneTest;
 

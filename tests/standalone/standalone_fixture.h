@@ -15,6 +15,7 @@
 
 #include "QRV3D.h"
 #include "fixtures.h"
+#include "platform/d3dx9/assembler.h"
 #include "platform/trace/trace.h"
 #include "qrv.h"
 #include "recording_device.h"
@@ -157,6 +158,18 @@ inline const char *kTexturePixelShaderText = "ps_1_1\n"
 
 inline std::vector<uint8_t> Text(const char *text) {
     return std::vector<uint8_t>(text, text + std::strlen(text));
+}
+
+// The tokens of shader assembly text; none where it does not assemble.
+inline std::vector<DWORD> Assembled(const char *text) {
+    ID3DXBuffer *code = nullptr;
+    std::vector<DWORD> tokens;
+    if (SUCCEEDED(d3dx9::AssembleShaderText(text, "test", &code, nullptr)) && code) {
+        const auto *p = static_cast<const DWORD *>(code->GetBufferPointer());
+        tokens.assign(p, p + code->GetBufferSize() / sizeof(DWORD));
+        code->Release();
+    }
+    return tokens;
 }
 
 // The record back to its values at load, all objects released.
