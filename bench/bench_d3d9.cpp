@@ -149,13 +149,7 @@ public:
         vertexArray_ = rawgl::BindStripVertexArray(buffer_, sizeof(StripVertex));
 
         const std::vector<uint32_t> texels = Photo();
-        glCreateTextures(GL_TEXTURE_2D, 1, &texture_);
-        glTextureStorage2D(texture_, 1, GL_RGBA8, kReliefWidth, kReliefHeight);
-        glTextureSubImage2D(texture_, 0, 0, 0, kReliefWidth, kReliefHeight, GL_BGRA,
-                            GL_UNSIGNED_BYTE, texels.data());
-        glTextureParameteri(texture_, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTextureParameteri(texture_, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glBindTextureUnit(0, texture_);
+        texture_ = rawgl::BindTexture(kReliefWidth, kReliefHeight, texels);
 
         program_ = rawgl::UseProgram("#version 330 core\n"
                                      "layout(location = 0) in vec3 position;\n"

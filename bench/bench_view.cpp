@@ -197,12 +197,7 @@ public:
         view.photoTexture->GetLevelDesc(0, &photo);
         const int tw = static_cast<int>(photo.Width), th = static_cast<int>(photo.Height);
         const std::vector<uint32_t> texels = PhotoTexels(tw, th);
-        glCreateTextures(GL_TEXTURE_2D, 1, &texture_);
-        glTextureStorage2D(texture_, 1, GL_RGBA8, tw, th);
-        glTextureSubImage2D(texture_, 0, 0, 0, tw, th, GL_BGRA, GL_UNSIGNED_BYTE, texels.data());
-        glTextureParameteri(texture_, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTextureParameteri(texture_, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glBindTextureUnit(0, texture_);
+        texture_ = rawgl::BindTexture(tw, th, texels);
 
         program_ = rawgl::UseProgram("#version 330 core\n"
                                      "layout(location = 0) in vec3 position;\n"

@@ -77,6 +77,18 @@ inline GLuint BindStripVertexArray(GLuint buffer, GLsizei stride) {
     return vertexArray;
 }
 
+// A width x height RGBA8 texture of BGRA texels, sampled nearest, bound to unit 0.
+inline GLuint BindTexture(int width, int height, const std::vector<uint32_t> &texels) {
+    GLuint texture = 0;
+    glCreateTextures(GL_TEXTURE_2D, 1, &texture);
+    glTextureStorage2D(texture, 1, GL_RGBA8, width, height);
+    glTextureSubImage2D(texture, 0, 0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, texels.data());
+    glTextureParameteri(texture, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTextureParameteri(texture, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glBindTextureUnit(0, texture);
+    return texture;
+}
+
 // An indexed triangle list over three streams (positions, BGRA colours, texture
 // coordinates) with 16-bit indices, drawn into a size x size frame with a depth
 // and stencil buffer by a program that transforms by four constant registers and
