@@ -164,12 +164,7 @@ public:
                                      "  gl_Position.xy += offset * gl_Position.w;\n"
                                      "  vColor = color; vUv = uv;\n"
                                      "}\n",
-                                     "#version 330 core\n"
-                                     "in vec4 vColor;\n"
-                                     "in vec2 vUv;\n"
-                                     "uniform sampler2D photo;\n"
-                                     "layout(location = 0) out vec4 result;\n"
-                                     "void main() { result = texture(photo, vUv) * vColor; }\n");
+                                     rawgl::kPhotoFragmentShader);
         const Matrix mvp = Multiply(ReliefView(), ReliefProjection());
         glUniformMatrix4fv(glGetUniformLocation(program_, "mvp"), 1, GL_FALSE, &mvp.m[0][0]);
         glUniform2f(glGetUniformLocation(program_, "offset"), 1.0f / kFrameSize, -1.0f / kFrameSize);

@@ -210,12 +210,7 @@ public:
                                      "  gl_Position = mvp * vec4(position, 1.0);\n"
                                      "  vColor = color; vUv = uv;\n"
                                      "}\n",
-                                     "#version 330 core\n"
-                                     "in vec4 vColor;\n"
-                                     "in vec2 vUv;\n"
-                                     "uniform sampler2D photo;\n"
-                                     "layout(location = 0) out vec4 result;\n"
-                                     "void main() { result = texture(photo, vUv) * vColor; }\n");
+                                     rawgl::kPhotoFragmentShader);
         // The view's eye (0, 0, -2.5) and 45 degree projection, row vectors.
         const float y = 1.0f / std::tan(3.14159265f / 8.0f), q = 100.0f / 99.0f;
         const float mvp[16] = {y, 0, 0, 0, 0, y, 0, 0, 0, 0, q, 1, 0, 0, 2.5f * q - q, 2.5f};

@@ -29,6 +29,16 @@ inline GLuint Compile(GLenum stage, const char *source) {
 }
 
 // Links the two stages into a program and makes it the current one.
+// The strip baselines' fragment stage: the photo modulated by the vertex colour, as
+// the layer's texture stage draws it.
+inline constexpr const char *kPhotoFragmentShader =
+    "#version 330 core\n"
+    "in vec4 vColor;\n"
+    "in vec2 vUv;\n"
+    "uniform sampler2D photo;\n"
+    "layout(location = 0) out vec4 result;\n"
+    "void main() { result = texture(photo, vUv) * vColor; }\n";
+
 inline GLuint UseProgram(const char *vertexSource, const char *fragmentSource) {
     const GLuint vs = Compile(GL_VERTEX_SHADER, vertexSource);
     const GLuint fs = Compile(GL_FRAGMENT_SHADER, fragmentSource);
