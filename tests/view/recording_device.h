@@ -366,6 +366,7 @@ public:
         const HRESULT hr = recorder_->Next("CreateIndexBuffer");
         if (FAILED(hr)) return hr;
         if (!buffer || length == 0) return D3DERR_INVALIDCALL;
+        if (recorder_->maxBufferBytes && length > recorder_->maxBufferBytes) return E_OUTOFMEMORY;
         *buffer = new RecordingIndexBuffer(
             recorder_, "ib", this, length,
             D3DINDEXBUFFER_DESC{format, D3DRTYPE_INDEXBUFFER, usage, pool, length});
